@@ -17,6 +17,7 @@ vxn_unit_test(frames_test frames_test.cpp)
 vxn_unit_test(frame_finder_test frame_finder_test.cpp)
 vxn_unit_test(dpp_math_test dpp_math_test.cpp)
 vxn_unit_test(AsyncTask_test AsyncTask_test.cpp)
+vxn_unit_test(dpp_lan_resolver_thread_test dpp_lan_resolver_thread_test.cpp)
 
 # Tests against simulated chains over loopback TCP.
 if(TARGET vxn_sim)

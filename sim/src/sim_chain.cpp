@@ -1,24 +1,21 @@
 #include "vxnsim/sim_chain.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <array>
+#include <asio.hpp>
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
-#include <cstring>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <thread>
 
-#include "socket_util.h"
 #include "vxnsim/acquisition.h"
 #include "vxnsim/stripe_stream.h"
 #include "vxnsim/wire.h"
@@ -28,6 +25,7 @@ namespace vxnsim {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using asio::ip::tcp;
 
 // Frames waiting for the stream writer; past this a source waits, as a
 // board's memory would fill while nobody reads it.
@@ -36,6 +34,7 @@ constexpr std::size_t kQueueCap = 2u << 20;
 // answer never waits long behind data.
 constexpr std::size_t kPendingCap = 512u << 10;
 constexpr int kSendBuffer = 1 << 20;
+constexpr std::size_t kReadBuffer = 64u << 10;
 constexpr std::size_t kSpareBuffers = 64;
 // Paced sources are served in steps of at least this much time.
 constexpr uint64_t kMinStepUs = 2000;
@@ -47,6 +46,26 @@ struct OutItem {
     unsigned board = 0;
     DataCounters delta;
 };
+
+// Shared with its pending operations, so that their buffers outlive a
+// session that ends under them; a completion for a connection that is no
+// longer the session's is ignored.
+struct Connection {
+    Connection(tcp::socket s, unsigned p) : socket(std::move(s)), port(p), read_buf(kReadBuffer) {}
+    tcp::socket socket;
+    const unsigned port;
+    std::vector<uint8_t> read_buf;
+    std::vector<uint8_t> sending;  // must not change while `writing`
+    bool writing = false;
+};
+
+using Acceptor = tcp::acceptor;
+
+// Asio opens and accepts without close-on-exec; a socket inherited by a
+// program the host process starts would keep the port taken after stop().
+void keep_from_children(int fd) {
+    ::fcntl(fd, F_SETFD, ::fcntl(fd, F_GETFD) | FD_CLOEXEC);
+}
 
 }  // namespace
 
@@ -65,7 +84,8 @@ class SimChain::Impl final : public FrameSink {
     bool take_skip(unsigned board) override { return skip_[board].exchange(false); }
 
     void notify_change() const;
-    void wake() const;             // interrupts the I/O thread's poll
+    void wake();                   // has the I/O thread pass queued items to the connections
+    void post_controls();          // has the I/O thread apply refused ports and drop requests
     void enqueue(OutItem&& item);  // never waits
     void log(const std::string& message) const;
 
@@ -115,16 +135,26 @@ class SimChain::Impl final : public FrameSink {
     std::atomic<bool> memory_full_{false};
     std::unique_ptr<std::atomic<bool>[]> skip_;
 
-    int wake_fd_ = -1;  // eventfd; written by anyone, read by the I/O thread
+    // Outlives start() and stop(), so that anyone may post to it at any
+    // time; what is posted while the chain is stopped runs at the next start.
+    // Declared before the acceptors, connections and timer: they must be
+    // destroyed before it. Only the I/O thread runs it, hence the hint 1.
+    asio::io_context io_{1};
+    std::atomic<bool> pump_posted_{false};
     std::thread io_thread_;
     std::thread gen_thread_;
 
   private:
-    // ---- I/O thread ----
-    void io_main();
+    // ---- I/O thread (and start() before it runs, stop() after it ended) ----
+    std::shared_ptr<Acceptor> open_listener(unsigned port);
+    void accept_next(unsigned port);
+    void take_connection(unsigned port, tcp::socket socket);
+    void read_next(const std::shared_ptr<Connection>& conn);
+    void on_read(const std::shared_ptr<Connection>& conn, std::size_t n);
+    bool current(const std::shared_ptr<Connection>& conn) const;
+    bool session_complete() const;
+    void close_all();
     void apply_controls();
-    void accept_on(unsigned port);
-    void read_from(unsigned port);
     void handle_requests(std::vector<Request>& requests);
     void start_acquisition_locked();
     void reset_locked();
@@ -133,15 +163,20 @@ class SimChain::Impl final : public FrameSink {
     void end_acquisition_locked();
     void discard_locked(const std::deque<OutItem>& dropped);
     void pump();
-    void write_outboxes();
+    std::size_t unsent_bytes() const;
+    void start_writes();
+    void arm_delay_timer();
     void release_due_answers();
 
-    std::array<int, wire::kPortCount> listeners_{-1, -1, -1, -1};  // I/O thread (and start/stop)
-    std::array<int, wire::kPortCount> session_{-1, -1, -1, -1};    // I/O thread
-    RequestParser parser_;                                         // I/O thread
-    StripeStream stripes_;                                         // I/O thread
-    std::vector<std::pair<Clock::time_point, std::vector<uint8_t>>> delayed_;  // I/O thread
-    std::vector<uint8_t> read_buf_ = std::vector<uint8_t>(64 * 1024);          // I/O thread
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+    std::array<std::shared_ptr<Acceptor>, wire::kPortCount> listeners_;
+    std::array<std::shared_ptr<Connection>, wire::kPortCount> session_;
+    RequestParser parser_;
+    StripeStream stripes_;
+    // Answers held back by set_answer_delay, by due time; answers due at the
+    // same time keep their order.
+    std::multimap<Clock::time_point, std::vector<uint8_t>> delayed_;
+    asio::steady_timer delay_timer_{io_};
 
     // ---- generator thread ----
     void gen_main();
@@ -171,43 +206,38 @@ void SimChain::Impl::start() {
         return;
     }
     validate(options_);
-    std::array<int, wire::kPortCount> fds{-1, -1, -1, -1};
     std::array<bool, wire::kPortCount> refused;
     {
         std::lock_guard<std::mutex> lk(model_mutex_);
         refused = refused_;
     }
-    try {
-        for (unsigned p = 0; p < wire::kPortCount; ++p) {
-            if (!refused[p]) {
-                fds[p] = net::listen_on(options_.ip, static_cast<uint16_t>(wire::kFirstPort + p));
-            }
+    // Opened here rather than on the I/O thread so that a busy port fails
+    // start() itself; on failure those already open close with the array.
+    std::array<std::shared_ptr<Acceptor>, wire::kPortCount> acceptors;
+    for (unsigned p = 0; p < wire::kPortCount; ++p) {
+        if (!refused[p]) {
+            acceptors[p] = open_listener(p);
         }
-    } catch (...) {
-        for (int& fd : fds) {
-            net::close_fd(fd);
-        }
-        throw;
     }
-    wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake_fd_ < 0) {
-        const int e = errno;
-        for (int& fd : fds) {
-            net::close_fd(fd);
-        }
-        throw std::system_error(e, std::generic_category(), "eventfd");
-    }
-    listeners_ = fds;
+    listeners_ = acceptors;
     {
         std::lock_guard<std::mutex> lk(model_mutex_);
         for (unsigned p = 0; p < wire::kPortCount; ++p) {
-            listening_[p] = listeners_[p] >= 0;
+            listening_[p] = listeners_[p] != nullptr;
         }
         shutdown_ = false;
         abort_acq_ = false;
         stop_acq_ = false;
     }
-    io_thread_ = std::thread([this] { io_main(); });
+    io_.restart();
+    // Keeps run() going while nothing is pending, e.g. with every port refused.
+    work_.emplace(asio::make_work_guard(io_));
+    for (unsigned p = 0; p < wire::kPortCount; ++p) {
+        if (listeners_[p]) {
+            accept_next(p);
+        }
+    }
+    io_thread_ = std::thread([this] { io_.run(); });
     gen_thread_ = std::thread([this] { gen_main(); });
     serving_ = true;
 }
@@ -227,13 +257,11 @@ void SimChain::Impl::stop() {
         std::lock_guard<std::mutex> lk(out_mutex_);
         out_space_cv_.notify_all();
     }
-    wake();
+    // run() returns once the operations that close_all() cancels have
+    // completed; every handler sees shutdown_ and starts nothing new.
+    asio::post(io_, [this] { close_all(); });
     io_thread_.join();
     gen_thread_.join();
-    for (int& fd : listeners_) {
-        net::close_fd(fd);
-    }
-    net::close_fd(wake_fd_);
     {
         std::lock_guard<std::mutex> lk(model_mutex_);
         job_.reset();
@@ -253,12 +281,18 @@ void SimChain::Impl::stop() {
 // ======================================================================
 // small shared helpers
 
-void SimChain::Impl::wake() const {
-    if (wake_fd_ >= 0) {
-        const uint64_t one = 1;
-        ssize_t r = write(wake_fd_, &one, sizeof one);
-        (void)r;
+void SimChain::Impl::wake() {
+    // One pending pass is enough: it takes everything queued by then.
+    if (!pump_posted_.exchange(true)) {
+        asio::post(io_, [this] {
+            pump_posted_ = false;
+            pump();
+        });
     }
+}
+
+void SimChain::Impl::post_controls() {
+    asio::post(io_, [this] { apply_controls(); });
 }
 
 void SimChain::Impl::notify_change() const {
@@ -417,71 +451,141 @@ void SimChain::Impl::finish_acquisition(bool aborted) {
 // ======================================================================
 // I/O thread
 
-void SimChain::Impl::io_main() {
-    std::vector<pollfd> fds;
-    for (;;) {
-        if (shutdown_) {
-            break;
+std::shared_ptr<Acceptor> SimChain::Impl::open_listener(unsigned port) {
+    const auto number = static_cast<uint16_t>(wire::kFirstPort + port);
+    std::error_code ec;
+    const asio::ip::address_v4 address = asio::ip::make_address_v4(options_.ip, ec);
+    // Loopback only, whatever the caller checked: a simulator must never
+    // be reachable from, or send to, another machine.
+    if (ec || !address.is_loopback()) {
+        throw std::invalid_argument("address " + options_.ip + " is not in 127.0.0.0/8");
+    }
+    const tcp::endpoint endpoint(address, number);
+    auto acceptor = std::make_shared<Acceptor>(io_);
+    acceptor->open(endpoint.protocol(), ec);
+    if (!ec) {
+        keep_from_children(acceptor->native_handle());
+        acceptor->set_option(Acceptor::reuse_address(true), ec);
+    }
+    if (!ec) {
+        acceptor->bind(endpoint, ec);
+    }
+    if (!ec) {
+        acceptor->listen(Acceptor::max_listen_connections, ec);
+    }
+    if (ec) {
+        throw std::system_error(ec, "listening on " + options_.ip + ":" + std::to_string(number));
+    }
+    return acceptor;
+}
+
+void SimChain::Impl::accept_next(unsigned port) {
+    std::shared_ptr<Acceptor> acceptor = listeners_[port];
+    acceptor->async_accept([this, port, acceptor](const std::error_code& ec, tcp::socket socket) {
+        if (shutdown_ || acceptor != listeners_[port]) {
+            return;  // closed by stop() or by a refusal; a reopened port accepts anew
         }
-        fds.clear();
-        fds.push_back({wake_fd_, POLLIN, 0});
-        for (unsigned p = 0; p < wire::kPortCount; ++p) {
-            if (listeners_[p] >= 0) {
-                fds.push_back({listeners_[p], POLLIN, 0});
+        if (!ec) {
+            take_connection(port, std::move(socket));
+        }
+        accept_next(port);
+    });
+}
+
+void SimChain::Impl::take_connection(unsigned port, tcp::socket socket) {
+    keep_from_children(socket.native_handle());
+    std::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    socket.set_option(asio::socket_base::send_buffer_size(kSendBuffer), ignored);
+    if (session_[port]) {
+        end_session("a new connection replaced the session");
+    }
+    auto conn = std::make_shared<Connection>(std::move(socket), port);
+    session_[port] = conn;
+    if (port == 0) {
+        parser_ = RequestParser();
+    }
+    read_next(conn);
+    if (!session_complete()) {
+        return;
+    }
+    stripes_.reset();
+    {
+        std::lock_guard<std::mutex> lk(model_mutex_);
+        connected_ = true;
+        ++sessions_;
+    }
+    log("session connected");
+    notify_change();
+    pump();
+}
+
+bool SimChain::Impl::current(const std::shared_ptr<Connection>& conn) const {
+    return !shutdown_ && session_[conn->port] == conn;
+}
+
+bool SimChain::Impl::session_complete() const {
+    return std::all_of(session_.begin(), session_.end(),
+                       [](const auto& c) { return c != nullptr; });
+}
+
+void SimChain::Impl::read_next(const std::shared_ptr<Connection>& conn) {
+    // Every port is read, though only port 8000 carries requests, to see
+    // the host close any of them.
+    conn->socket.async_read_some(
+        asio::buffer(conn->read_buf), [this, conn](const std::error_code& ec, std::size_t n) {
+            if (!current(conn)) {
+                return;
             }
-        }
-        for (unsigned p = 0; p < wire::kPortCount; ++p) {
-            if (session_[p] >= 0) {
-                const short events =
-                    static_cast<short>(POLLIN | (stripes_.outbox(p).empty() ? 0 : POLLOUT));
-                fds.push_back({session_[p], events, 0});
+            if (ec) {
+                end_session(ec == asio::error::eof ? "the host closed a connection"
+                                                   : "a connection failed");
+                return;
             }
-        }
-        int timeout_ms = -1;
-        if (!delayed_.empty()) {
-            auto first = delayed_.front().first;
-            for (const auto& d : delayed_) {
-                first = std::min(first, d.first);
+            on_read(conn, n);
+        });
+}
+
+void SimChain::Impl::on_read(const std::shared_ptr<Connection>& conn, std::size_t n) {
+    if (conn->port == 0) {
+        std::vector<Request> requests;
+        const uint64_t before = parser_.malformed();
+        parser_.feed(conn->read_buf.data(), n, requests);
+        if (parser_.malformed() != before) {
+            {
+                std::lock_guard<std::mutex> lk(model_mutex_);
+                malformed_ += parser_.malformed() - before;
             }
-            const auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(first - Clock::now()).count();
-            timeout_ms = static_cast<int>(std::clamp<long long>(ms + 1, 0, 1000));
+            log("malformed request ignored: " + parser_.last_problem());
+            notify_change();
         }
-        const int n = poll(fds.data(), fds.size(), timeout_ms);
-        if (n < 0 && errno != EINTR) {
-            log(std::string("poll failed: ") + std::strerror(errno));
-            break;
-        }
-        if (shutdown_) {
-            break;
-        }
-        if (fds[0].revents & POLLIN) {
-            uint64_t v;
-            ssize_t r = read(wake_fd_, &v, sizeof v);
-            (void)r;
-        }
-        apply_controls();
-        release_due_answers();
-        for (std::size_t i = 1; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) {
-                continue;
-            }
-            for (unsigned p = 0; p < wire::kPortCount; ++p) {
-                if (fds[i].fd == listeners_[p]) {
-                    accept_on(p);
-                } else if (fds[i].fd == session_[p] &&
-                           (fds[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-                    read_from(p);
-                }
-            }
-        }
+        handle_requests(requests);
+        // A reset cuts padding straight into the stripes, past the queue.
         pump();
+    }
+    if (current(conn)) {
+        read_next(conn);
+    }
+}
+
+void SimChain::Impl::close_all() {
+    std::error_code ignored;
+    for (auto& acceptor : listeners_) {
+        if (acceptor) {
+            acceptor->close(ignored);
+            acceptor.reset();
+        }
     }
     end_session(nullptr);
     delayed_.clear();
+    delay_timer_.cancel();
+    work_.reset();
 }
 
 void SimChain::Impl::apply_controls() {
+    if (shutdown_) {
+        return;
+    }
     std::array<bool, wire::kPortCount> refused;
     bool drop;
     {
@@ -494,13 +598,16 @@ void SimChain::Impl::apply_controls() {
         end_session("connections dropped on request");
     }
     for (unsigned p = 0; p < wire::kPortCount; ++p) {
-        if (refused[p] && listeners_[p] >= 0) {
-            net::close_fd(listeners_[p]);
+        if (refused[p] && listeners_[p]) {
+            // Closing the listener is what makes the kernel refuse connects.
+            std::error_code ignored;
+            listeners_[p]->close(ignored);
+            listeners_[p].reset();
             log("port " + std::to_string(wire::kFirstPort + p) + " refuses connections");
-        } else if (!refused[p] && listeners_[p] < 0) {
+        } else if (!refused[p] && !listeners_[p]) {
             try {
-                listeners_[p] =
-                    net::listen_on(options_.ip, static_cast<uint16_t>(wire::kFirstPort + p));
+                listeners_[p] = open_listener(p);
+                accept_next(p);
             } catch (const std::exception& e) {
                 log(std::string("cannot listen again: ") + e.what());
             }
@@ -510,75 +617,12 @@ void SimChain::Impl::apply_controls() {
     {
         std::lock_guard<std::mutex> lk(model_mutex_);
         for (unsigned p = 0; p < wire::kPortCount; ++p) {
-            changed = changed || listening_[p] != (listeners_[p] >= 0);
-            listening_[p] = listeners_[p] >= 0;
+            changed = changed || listening_[p] != (listeners_[p] != nullptr);
+            listening_[p] = listeners_[p] != nullptr;
         }
     }
     if (changed) {
         notify_change();
-    }
-}
-
-void SimChain::Impl::accept_on(unsigned port) {
-    for (;;) {
-        const int fd = net::accept_connection(listeners_[port]);
-        if (fd < 0) {
-            return;
-        }
-        if (session_[port] >= 0) {
-            end_session("a new connection replaced the session");
-        }
-        net::set_send_buffer(fd, kSendBuffer);
-        session_[port] = fd;
-        if (port == 0) {
-            parser_ = RequestParser();
-        }
-        const bool complete =
-            std::all_of(session_.begin(), session_.end(), [](int s) { return s >= 0; });
-        if (complete) {
-            stripes_.reset();
-            {
-                std::lock_guard<std::mutex> lk(model_mutex_);
-                connected_ = true;
-                ++sessions_;
-            }
-            log("session connected");
-            notify_change();
-        }
-    }
-}
-
-void SimChain::Impl::read_from(unsigned port) {
-    for (;;) {
-        const ssize_t n = recv(session_[port], read_buf_.data(), read_buf_.size(), 0);
-        if (n > 0) {
-            if (port == 0) {
-                std::vector<Request> requests;
-                const uint64_t before = parser_.malformed();
-                parser_.feed(read_buf_.data(), static_cast<std::size_t>(n), requests);
-                if (parser_.malformed() != before) {
-                    {
-                        std::lock_guard<std::mutex> lk(model_mutex_);
-                        malformed_ += parser_.malformed() - before;
-                    }
-                    log("malformed request ignored: " + parser_.last_problem());
-                    notify_change();
-                }
-                handle_requests(requests);
-                if (session_[0] < 0) {
-                    return;  // a reset or a fault closed the session
-                }
-            }
-            continue;  // other ports carry nothing from the host
-        }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            return;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        end_session(n == 0 ? "the host closed a connection" : "a connection failed");
-        return;
     }
 }
 
@@ -592,7 +636,11 @@ void SimChain::Impl::handle_requests(std::vector<Request>& requests) {
         requests_.push_back(std::move(r));
         if (outcome.answer) {
             if (answer_delay_.count() > 0) {
-                delayed_.emplace_back(Clock::now() + answer_delay_, std::move(*outcome.answer));
+                const auto at =
+                    delayed_.emplace(Clock::now() + answer_delay_, std::move(*outcome.answer));
+                if (at == delayed_.begin()) {
+                    arm_delay_timer();
+                }
             } else {
                 OutItem item;
                 item.kind = OutItem::Kind::frame;
@@ -690,9 +738,14 @@ void SimChain::Impl::flush_queue() {
 
 void SimChain::Impl::end_session(const char* why) {
     bool had_any = false;
-    for (int& fd : session_) {
-        had_any = had_any || fd >= 0;
-        net::close_fd(fd);
+    for (auto& conn : session_) {
+        if (conn) {
+            had_any = true;
+            // Its pending operations complete as aborted and find it replaced.
+            std::error_code ignored;
+            conn->socket.close(ignored);
+            conn.reset();
+        }
     }
     stripes_.reset();
     parser_ = RequestParser();
@@ -710,29 +763,43 @@ void SimChain::Impl::end_session(const char* why) {
     notify_change();
 }
 
+void SimChain::Impl::arm_delay_timer() {
+    delay_timer_.expires_at(delayed_.begin()->first);
+    delay_timer_.async_wait([this](const std::error_code& ec) {
+        // Aborted: re-armed for an earlier answer, or stopping.
+        if (!ec && !shutdown_) {
+            release_due_answers();
+        }
+    });
+}
+
 void SimChain::Impl::release_due_answers() {
-    if (delayed_.empty()) {
-        return;
-    }
     const auto now = Clock::now();
-    // Stable: answers due at the same time keep their order.
-    std::stable_sort(delayed_.begin(), delayed_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::size_t n = 0;
-    while (n < delayed_.size() && delayed_[n].first <= now) {
+    auto it = delayed_.begin();
+    while (it != delayed_.end() && it->first <= now) {
         OutItem item;
         item.kind = OutItem::Kind::frame;
-        item.bytes = std::move(delayed_[n].second);
+        item.bytes = std::move(it->second);
         enqueue(std::move(item));
-        ++n;
+        it = delayed_.erase(it);
     }
-    delayed_.erase(delayed_.begin(), delayed_.begin() + static_cast<std::ptrdiff_t>(n));
+    if (!delayed_.empty()) {
+        arm_delay_timer();
+    }
+}
+
+std::size_t SimChain::Impl::unsent_bytes() const {
+    std::size_t n = stripes_.pending_bytes();
+    for (const auto& conn : session_) {
+        if (conn) {
+            n += conn->sending.size();
+        }
+    }
+    return n;
 }
 
 void SimChain::Impl::pump() {
-    const bool complete =
-        std::all_of(session_.begin(), session_.end(), [](int s) { return s >= 0; });
-    if (!complete) {
+    if (shutdown_ || !session_complete()) {
         return;
     }
     bool garbage, split;
@@ -747,12 +814,8 @@ void SimChain::Impl::pump() {
     bool acquisition_ended = false;
     std::deque<OutItem> batch;
     for (;;) {
-        write_outboxes();
-        if (session_[0] < 0) {
-            break;  // the session died; `batch` is discarded below
-        }
-        if (stripes_.pending_bytes() >= kPendingCap) {
-            break;
+        if (unsent_bytes() >= kPendingCap) {
+            break;  // each completed write pumps again
         }
         if (batch.empty()) {
             std::lock_guard<std::mutex> lk(out_mutex_);
@@ -767,7 +830,6 @@ void SimChain::Impl::pump() {
         if (batch.empty()) {
             // Nothing more right now: complete the stripe so nothing waits.
             stripes_.pad();
-            write_outboxes();
             break;
         }
         OutItem item = std::move(batch.front());
@@ -803,8 +865,8 @@ void SimChain::Impl::pump() {
             }
         }
     }
-    const bool alive = session_[0] >= 0;
-    if (alive && !batch.empty()) {
+    start_writes();
+    if (!batch.empty()) {
         // Put back what did not fit, in order.
         std::lock_guard<std::mutex> lk(out_mutex_);
         while (!batch.empty()) {
@@ -826,34 +888,35 @@ void SimChain::Impl::pump() {
         if (acquisition_ended) {
             end_acquisition_locked();
         }
-        if (!alive) {
-            discard_locked(batch);
-        }
     }
     if (changed) {
         notify_change();
     }
 }
 
-void SimChain::Impl::write_outboxes() {
+void SimChain::Impl::start_writes() {
     for (unsigned p = 0; p < wire::kPortCount; ++p) {
+        const std::shared_ptr<Connection>& conn = session_[p];
         Outbox& box = stripes_.outbox(p);
-        while (!box.empty() && session_[p] >= 0) {
-            const ssize_t n =
-                send(session_[p], box.data(), box.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) {
-                box.consume(static_cast<std::size_t>(n));
-                continue;
-            }
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                break;
-            }
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            end_session("sending failed");
-            return;
+        if (!conn || conn->writing || box.empty()) {
+            continue;
         }
+        // The outbox goes on filling while the kernel takes these bytes.
+        box.take(conn->sending);
+        conn->writing = true;
+        asio::async_write(conn->socket, asio::buffer(conn->sending),
+                          [this, conn](const std::error_code& ec, std::size_t) {
+                              conn->writing = false;
+                              if (!current(conn)) {
+                                  return;
+                              }
+                              if (ec) {
+                                  end_session("sending failed");
+                                  return;
+                              }
+                              conn->sending.clear();
+                              pump();
+                          });
     }
 }
 
@@ -1044,7 +1107,7 @@ void SimChain::set_port_refused(uint16_t port, bool refused) {
         std::lock_guard<std::mutex> lk(impl_->model_mutex_);
         impl_->refused_[port - wire::kFirstPort] = refused;
     }
-    impl_->wake();
+    impl_->post_controls();
 }
 
 void SimChain::drop_connections() {
@@ -1052,7 +1115,7 @@ void SimChain::drop_connections() {
         std::lock_guard<std::mutex> lk(impl_->model_mutex_);
         impl_->drop_requested_ = true;
     }
-    impl_->wake();
+    impl_->post_controls();
 }
 
 void SimChain::set_memory_full(bool on) {

@@ -4,15 +4,9 @@
 
 namespace vxnsim {
 
-void Outbox::consume(std::size_t n) {
-    head_ += n;
-    if (head_ == buf_.size()) {
-        buf_.clear();
-        head_ = 0;
-    } else if (head_ > (1u << 20) && head_ > buf_.size() / 2) {
-        buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(head_));
-        head_ = 0;
-    }
+void Outbox::take(std::vector<uint8_t>& into) {
+    into.clear();
+    buf_.swap(into);
 }
 
 void StripeStream::reset() {

@@ -128,6 +128,38 @@ TEST(SimChainFaults, DroppedConnectionsCloseTheSession) {
     EXPECT_EQ(host.read_register(0, 0), 0x00040201u);
 }
 
+TEST(SimChainFaults, AHostThatStopsReadingHoldsUpNeitherDropNorStop) {
+    const std::string ip = "127.0.10.29";
+    auto o = options_for(ip);
+    o.count_rate = vxnsim::kAsFastAsPossible;
+    SimChain chain(o);
+    chain.start();
+    // 1 MiB: more than a host's receive buffers hold unread, so the chain's
+    // writes back up, and less than its own buffers take before it waits.
+    const auto backed_up = [&] { return chain.stripes_sent() * 2920 > (1u << 20); };
+    {
+        StripeClient host(ip);
+        configure_and_start(host, 1, {0x0004, 0, 0, 0, 100});  // list mode until stopped
+        ASSERT_TRUE(chain.wait_until(backed_up, 5s));
+        chain.drop_connections();
+        for (unsigned p = 0; p < 4; ++p) {
+            EXPECT_TRUE(host.sees_close(p, 5s)) << "port " << 8000 + p;
+        }
+    }
+    ASSERT_TRUE(chain.wait_until([&] { return !chain.connected(); }, 3s));
+    StripeClient host(ip);
+    host.send(kResetSequence);
+    ASSERT_TRUE(chain.wait_acquisition_end(5s));
+    EXPECT_EQ(host.read_register(0, 0), 0x00040201u);
+    configure_and_start(host, 1, {0x0004, 0, 0, 0, 100});
+    const uint64_t before = chain.stripes_sent();
+    ASSERT_TRUE(
+        chain.wait_until([&] { return chain.stripes_sent() - before > 360; }, 5s));  // 1 MiB
+    chain.stop();
+    EXPECT_FALSE(chain.serving());
+    EXPECT_TRUE(host.sees_close(0, 5s));
+}
+
 // Starts an acquisition and returns the status bytes of its records (0xD2)
 // or statistics packets (0xD4).
 std::vector<uint8_t> status_bytes(StripeClient& host, SimChain& chain, uint8_t code,

@@ -277,6 +277,48 @@ TEST(SimChainStream, AcceptsANewSessionAfterTheHostClosedTheLast) {
     EXPECT_EQ(again.stream().size(), 2920u);  // the new session started at port 8000
 }
 
+TEST(SimChainStream, ANewConnectionOnABusyPortReplacesTheSession) {
+    const std::string ip = "127.0.10.17";
+    SimChain chain(options_for(ip));
+    chain.start();
+    StripeClient old(ip);
+    old.write_register(0, reg::kAcqTime, {9});
+    ASSERT_TRUE(chain.wait_connected(3s));
+    const int intruder = connect_to(ip, 8002);
+    ASSERT_GE(intruder, 0);
+    for (unsigned p = 0; p < 4; ++p) {
+        EXPECT_TRUE(old.sees_close(p, 3s)) << "port " << 8000 + p;
+    }
+    ASSERT_TRUE(chain.wait_until([&] { return !chain.connected(); }, 3s));
+    // The intruder is the first connection of the next session.
+    int others[3];
+    for (unsigned i = 0; i < 3; ++i) {
+        others[i] = connect_to(ip, static_cast<uint16_t>(i < 2 ? 8000 + i : 8003));
+        ASSERT_GE(others[i], 0);
+    }
+    ASSERT_TRUE(chain.wait_connected(3s));
+    EXPECT_EQ(chain.sessions(), 2u);
+    const auto request = encode_read(0, 0x34, reg::kAcqTime, 1);
+    ASSERT_EQ(send(others[0], request.data(), request.size(), 0),
+              static_cast<ssize_t>(request.size()));
+    std::vector<uint8_t> stripe(2920);
+    std::size_t got = 0;
+    while (got < stripe.size()) {
+        pollfd p{others[0], POLLIN, 0};
+        ASSERT_EQ(poll(&p, 1, 3000), 1);
+        const ssize_t n = recv(others[0], stripe.data() + got, stripe.size() - got, 0);
+        ASSERT_GT(n, 0);
+        got += static_cast<std::size_t>(n);
+    }
+    EXPECT_EQ(std::vector<uint8_t>(stripe.begin(), stripe.begin() + 5),
+              (std::vector<uint8_t>{0xAA, 0xEE, 0xD0, 0x00, 0x34}));
+    EXPECT_EQ(be32(stripe.data() + 8), 9u);
+    close(intruder);
+    for (int fd : others) {
+        close(fd);
+    }
+}
+
 TEST(SimChainStream, InjectedBytesAndFramesKeepTheirPlace) {
     const std::string ip = "127.0.10.11";
     SimChain chain(options_for(ip, 2));

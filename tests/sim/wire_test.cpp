@@ -252,19 +252,31 @@ TEST(StripeStream, PaddingHelpers) {
     EXPECT_EQ(s.pending_bytes(), 0u);
 }
 
-TEST(StripeStream, OutboxConsumesInOrder) {
+TEST(StripeStream, OutboxHandsOverInOrder) {
     StripeStream s;
     Bytes data(wire::kStripeSize);
     for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<uint8_t>(i);
     }
-    s.append(data.data(), data.size());
+    s.append(data.data(), 1000);
     Outbox& o = s.outbox(0);
-    o.consume(1000);
+    Bytes sending = {0x77};  // what an earlier hand-over left: replaced
+    o.take(sending);
+    EXPECT_EQ(sending, Bytes(data.begin(), data.begin() + 1000));
+    EXPECT_TRUE(o.empty());
+    EXPECT_EQ(s.pending_bytes(), 0u);
+    // The rest of the stripe lands in the outbox, not in the bytes handed over.
+    const uint8_t* handed = sending.data();
+    s.append(data.data() + 1000, data.size() - 1000);
+    EXPECT_EQ(sending.data(), handed);
+    EXPECT_EQ(sending, Bytes(data.begin(), data.begin() + 1000));
     ASSERT_EQ(o.size(), wire::kStripeSize - 1000);
     EXPECT_EQ(o.data()[0], static_cast<uint8_t>(1000));
-    o.consume(o.size());
+    Bytes next;
+    o.take(next);
+    EXPECT_EQ(next, Bytes(data.begin() + 1000, data.end()));
     EXPECT_TRUE(o.empty());
+    EXPECT_EQ(s.port(), 1u);
 }
 
 }  // namespace

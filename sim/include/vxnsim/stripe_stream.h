@@ -20,20 +20,19 @@ namespace vxnsim {
 
 class Outbox {
   public:
-    const uint8_t* data() const { return buf_.data() + head_; }
-    std::size_t size() const { return buf_.size() - head_; }
-    bool empty() const { return size() == 0; }
-    void consume(std::size_t n);
+    const uint8_t* data() const { return buf_.data(); }
+    std::size_t size() const { return buf_.size(); }
+    bool empty() const { return buf_.empty(); }
     void append(const uint8_t* p, std::size_t n) { buf_.insert(buf_.end(), p, p + n); }
     void append_fill(std::size_t n, uint8_t value) { buf_.insert(buf_.end(), n, value); }
-    void clear() {
-        buf_.clear();
-        head_ = 0;
-    }
+    void clear() { buf_.clear(); }
+    // Hands every byte over to `into` (replacing what it held) and goes on
+    // in `into`'s former storage, so that a write in progress from `into`
+    // is never moved by later appends and no buffer is reallocated anew.
+    void take(std::vector<uint8_t>& into);
 
   private:
     std::vector<uint8_t> buf_;
-    std::size_t head_ = 0;
 };
 
 class StripeStream {
