@@ -32,7 +32,7 @@ void record(unsigned short type, unsigned int call_id, unsigned int length, unsi
 }
 
 class async_task : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         answers.clear();
         int_register_callback(record);
@@ -90,8 +90,8 @@ TEST_F(async_task, every_outcome_of_the_operation) {
 TEST_F(async_task, a_result_is_delivered_with_its_call_id) {
     AsyncTask([] { return boards::result{globals::READ, {4, 2, 1, 0}}; }, 7)();
     AsyncTask([] { return boards::result{globals::WRITE, {}}; }, 8)();
-    EXPECT_EQ(answers, (std::vector<answer>{{globals::READ, 7, {4, 2, 1, 0}},
-                                            {globals::WRITE, 8, {}}}));
+    EXPECT_EQ(answers,
+              (std::vector<answer>{{globals::READ, 7, {4, 2, 1, 0}}, {globals::WRITE, 8, {}}}));
 }
 
 TEST_F(async_task, no_callback_means_nothing_is_called_but_errors_are_set) {

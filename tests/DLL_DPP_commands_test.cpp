@@ -40,7 +40,8 @@ std::optional<answer> answer_of(unsigned int call_id, std::chrono::milliseconds 
     std::optional<answer> found;
     answers_changed.wait_for(lock, timeout, [&] {
         for (const auto& a : answers)
-            if (a.call_id == call_id) found = a;
+            if (a.call_id == call_id)
+                found = a;
         return found.has_value();
     });
     return found;
@@ -58,7 +59,7 @@ int boards_of(const char* id) {
 }
 
 class commands : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         {
             std::lock_guard<std::mutex> lock(answers_mutex);

@@ -27,7 +27,7 @@ int boards_of(const char* id) {
 }
 
 class acquisition : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_TRUE(InitLibrary()); }
     void TearDown() override { CloseLibrary(); }
 
@@ -68,15 +68,17 @@ protected:
             unsigned int available = 0;
             EXPECT_TRUE(getAvailableData(ip, board, available));
             if (available == 0) {
-                if (last) break;
+                if (last)
+                    break;
                 std::this_thread::sleep_for(5ms);
                 continue;
             }
             buffer.assign(available, 0);
             unsigned int id = 0, size = available;
             statistics stats{};
-            const bool ok = list_wave ? getListWaveData(ip, board, buffer.data(), nullptr, id, stats, size)
-                                      : getData(ip, board, buffer.data(), id, stats, size);
+            const bool ok =
+                list_wave ? getListWaveData(ip, board, buffer.data(), nullptr, id, stats, size)
+                          : getData(ip, board, buffer.data(), id, stats, size);
             EXPECT_TRUE(ok);
             all.insert(all.end(), buffer.begin(), buffer.end());
         }
@@ -141,7 +143,7 @@ TEST_F(acquisition, timed_map) {
         ASSERT_EQ(count, 6u);
         for (unsigned int k = 0; k < count; ++k) {
             EXPECT_EQ(ids[k], k);
-            EXPECT_EQ(rates[4 * k], 100000.0);  // the period of every point
+            EXPECT_EQ(rates[4 * k], 100000.0);               // the period of every point
             EXPECT_EQ(counters[22 * k], 100000u * (k + 1));  // its end time
         }
         ASSERT_TRUE(getAvailableData("127.0.26.3", b, available));
@@ -160,7 +162,8 @@ TEST_F(acquisition, list_events_are_all_delivered_once_in_order) {
         EXPECT_GT(events.size(), 50000u);
         // Time stamps (bits 16-61) rise: nothing duplicated, nothing reordered.
         for (size_t k = 1; k < events.size(); ++k)
-            ASSERT_LT((events[k - 1] >> 16) & ((1ul << 46) - 1), (events[k] >> 16) & ((1ul << 46) - 1))
+            ASSERT_LT((events[k - 1] >> 16) & ((1ul << 46) - 1),
+                      (events[k] >> 16) & ((1ul << 46) - 1))
                 << "at " << k;
     }
     EXPECT_NE(last_error(), EC_PAYLOAD_LENGTH);

@@ -29,15 +29,15 @@ TEST(dispatcher, data_for_a_board_not_yet_discovered_is_delivered_once_it_exists
     // Two list events for board 3, which the chain object does not have now.
     const std::vector<uint8_t> events{0, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 7, 0, 0, 0, 0};
     sim->inject_frame(0xD4, 3, events);
-    ASSERT_TRUE(eventually([&] { return lib.dispatcher().uncommitted_bytes("127.0.21.2", 3) == 16; },
-                           5s));
+    ASSERT_TRUE(
+        eventually([&] { return lib.dispatcher().uncommitted_bytes("127.0.21.2", 3) == 16; }, 5s));
 
     chain->UpdateChain();  // finds boards 2 and 3 again
     ASSERT_EQ(chain->boards_in_chain(), 4u);
     // The next pass of the dispatcher (woken by any answer) hands them over.
     chain->read(reg::FW_RELEASE, 0, 1, false);
-    ASSERT_TRUE(eventually([&] { return lib.dispatcher().uncommitted_bytes("127.0.21.2", 3) == 0; },
-                           5s));
+    ASSERT_TRUE(
+        eventually([&] { return lib.dispatcher().uncommitted_bytes("127.0.21.2", 3) == 0; }, 5s));
     unsigned int available = 0;
     chain->board_at(3, "test")->data().getAvailableData(available);
     EXPECT_EQ(available, 2u);

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <functional>
+#include <future>
 #include <system_error>
 
 #include "exceptions.h"
@@ -68,10 +68,11 @@ TEST(api_frame, comm_error_reports_board_and_packet_id) {
 TEST(api_frame, refuses_before_initialisation_without_running_the_body) {
     globals::set_last_error(EC_NONE);
     bool ran = false;
-    EXPECT_EQ(vxn::api_call(0u, [&] {
-                  ran = true;
-                  return 5u;
-              }),
+    EXPECT_EQ(vxn::api_call(0u,
+                            [&] {
+                                ran = true;
+                                return 5u;
+                            }),
               0u);
     EXPECT_FALSE(ran);
     EXPECT_EQ(globals::get_last_error(), EC_NOT_INITIALIZED);

@@ -1,10 +1,9 @@
 // The resolver thread's own life: sleeping, waking, stopping.
-#include "dpp_lan_resolver.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 
+#include "dpp_lan_resolver.h"
 #include "globals.h"
 
 namespace {
@@ -12,7 +11,8 @@ namespace {
 using namespace std::chrono_literals;
 
 // Waits until the resolver has completed `cycles` resolving cycles.
-bool cycles_reach(dpp_lan_resolver& resolver, unsigned long cycles, std::chrono::milliseconds timeout) {
+bool cycles_reach(dpp_lan_resolver& resolver, unsigned long cycles,
+                  std::chrono::milliseconds timeout) {
     globals* registry = globals::get();
     std::unique_lock<std::mutex> lock(registry->scan_mutex);
     return registry->scan_done.wait_for(lock, timeout,

@@ -42,7 +42,8 @@ uint32_t reference_figure(const configuration& c) {
     for (long n = 0; n < long(y.size()); ++n) {
         double out = 0;
         for (long k = 0; k < 2 * P + F && k <= n; ++k) out += h(k) * y[n - k];
-        if (out > c.fast_filter_thr) S += out;
+        if (out > c.fast_filter_thr)
+            S += out;
         M = std::max(M, out);
     }
     return static_cast<uint32_t>(static_cast<int64_t>(S / M * 1024));
@@ -51,8 +52,8 @@ uint32_t reference_figure(const configuration& c) {
 TEST(dpp_math, rise_time_figure_matches_its_definition) {
     const configuration records[] = {
         record(40, 1, 8, 2, 100),  // a realistic set-up
-        record(40, 1, 8, 2, 0),    record(12, 2.5, 4, 0, 30), record(100, 0.5, 16, 5, 1000),
-        record(3, 1, 1, 1, 10),    record(40, 1, 1, 0, 5),
+        record(40, 1, 8, 2, 0),   record(12, 2.5, 4, 0, 30), record(100, 0.5, 16, 5, 1000),
+        record(3, 1, 1, 1, 10),   record(40, 1, 1, 0, 5),
     };
     for (const auto& c : records) {
         const uint32_t figure = dpp_math::rise_time_figure(c);
@@ -79,7 +80,8 @@ TEST(dpp_math, records_that_make_no_sense_are_refused) {
         change(c);
         cases.push_back({what, c});
     };
-    with("empty fast-filter kernel", [](configuration& c) { c.edge_peaking_time = c.edge_flat_top = 0; });
+    with("empty fast-filter kernel",
+         [](configuration& c) { c.edge_peaking_time = c.edge_flat_top = 0; });
     with("fast-filter kernel of zeros only", [](configuration& c) { c.edge_peaking_time = 0; });
     with("negative rise-time limit", [](configuration& c) { c.max_risetime = -1; });
     with("rise-time limit not a number", [](configuration& c) { c.max_risetime = NAN; });
@@ -87,7 +89,8 @@ TEST(dpp_math, records_that_make_no_sense_are_refused) {
     with("gain 0", [](configuration& c) { c.gain = 0; });
     with("gain infinite", [](configuration& c) { c.gain = INFINITY; });
     with("peaking time 0 divides the gain", [](configuration& c) { c.peaking_time = 0; });
-    for (const auto& c : cases) EXPECT_THROW(dpp_math::validate(c.cfg), std::out_of_range) << c.what;
+    for (const auto& c : cases)
+        EXPECT_THROW(dpp_math::validate(c.cfg), std::out_of_range) << c.what;
 
     configuration no_limit = ok;
     no_limit.max_risetime = 0;
@@ -97,7 +100,8 @@ TEST(dpp_math, records_that_make_no_sense_are_refused) {
 
 TEST(dpp_math, decay_factor) {
     EXPECT_EQ(dpp_math::decay_factor(0), 0u);
-    EXPECT_EQ(dpp_math::decay_factor(50e-6), uint32_t(std::llround(std::exp(-8e-9 / 50e-6) * 33554432.0)));
+    EXPECT_EQ(dpp_math::decay_factor(50e-6),
+              uint32_t(std::llround(std::exp(-8e-9 / 50e-6) * 33554432.0)));
     EXPECT_THROW(dpp_math::decay_factor(-1e-12), std::out_of_range);
 }
 
@@ -118,7 +122,7 @@ struct stage_case {
 
 TEST(dpp_math, baseline_stages_for_each_relation_of_length_and_peaking_time) {
     const stage_case cases[] = {
-        {64, 64, {0, 0, 0, 0, 64, 0, 0, 0}},          // B = P
+        {64, 64, {0, 0, 0, 0, 64, 0, 0, 0}},  // B = P
         // B > P: below P a length becomes P when twice it passes P, else 0.
         {64, 20, {0, 0, 20, 32, 64, 0, 0, 0}},
         {64, 10, {0, 10, 16, 32, 64, 0, 0, 0}},

@@ -9,7 +9,7 @@
 #include "exceptions.h"
 
 class fake_chain : public boards {
-public:
+  public:
     fake_chain(std::string identifier, unsigned int count, bool tcp = true)
         : boards(std::move(identifier), tcp), count_(count), tcp_(tcp) {}
 
@@ -92,7 +92,7 @@ public:
 
     int closed = 0;
 
-private:
+  private:
     unsigned int count_;
     bool tcp_;
 };

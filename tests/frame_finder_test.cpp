@@ -11,7 +11,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 
 bytes header(uint8_t code, uint8_t board, uint8_t packet_id, uint32_t words) {
-    return {0xAA, 0xEE, code, board, packet_id, uint8_t(words >> 16), uint8_t(words >> 8),
+    return {0xAA,          0xEE, code, board, packet_id, uint8_t(words >> 16), uint8_t(words >> 8),
             uint8_t(words)};
 }
 
@@ -92,7 +92,8 @@ TEST(frame_finder, bytes_that_are_not_headers_are_skipped) {
     fed f;
     // Garbage, a false start AA EE followed by a byte outside D0-DF, an unused
     // code whose 8 header bytes are skipped (its announced payload is not).
-    f.feed(cat({{0x13, 0xAA, 0x00, 0xAA, 0xEE, 0xC1, 0xFF}, header(0xD8, 1, 2, 1000),
+    f.feed(cat({{0x13, 0xAA, 0x00, 0xAA, 0xEE, 0xC1, 0xFF},
+                header(0xD8, 1, 2, 1000),
                 header(0xD1, 0, 44, 0)}));
     ASSERT_EQ(f.out.size(), 1u);
     EXPECT_EQ(f.out[0].packet_id, 44);
@@ -175,9 +176,9 @@ TEST(frame_finder, list_payloads_are_handed_out_only_whole) {
 }
 
 TEST(frame_finder, stream_fed_byte_by_byte_gives_the_same_frames) {
-    const bytes stream =
-        cat({bytes(3, 0), frame(0xD0, 1, 1, counting(8)), frame(0xD2, 0, 0, counting(2 * record_1024)),
-             bytes(5, 0), frame(0xD4, 2, 0, counting(16)), header(0xD1, 0, 2, 0), bytes(2920, 0)});
+    const bytes stream = cat(
+        {bytes(3, 0), frame(0xD0, 1, 1, counting(8)), frame(0xD2, 0, 0, counting(2 * record_1024)),
+         bytes(5, 0), frame(0xD4, 2, 0, counting(16)), header(0xD1, 0, 2, 0), bytes(2920, 0)});
     fed whole, bytewise;
     whole.feed(stream);
     bytewise.feed_in_pieces(stream, 1);

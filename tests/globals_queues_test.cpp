@@ -13,7 +13,7 @@ namespace {
 using bytes = std::vector<unsigned char>;
 
 class raw_queues : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         globals::devices.clear();
         globals::raw_queues.clear();
@@ -96,8 +96,8 @@ TEST_F(raw_queues, forced_wake_up_ends_a_wait_without_data) {
     auto waited = std::async(std::launch::async, [] { globals::WaitPushSignal(); });
     // The waiter may not be waiting yet when a wake-up comes; repeat it until
     // the wait has ended (bounded).
-    for (int k = 0; k < 500 && waited.wait_for(std::chrono::milliseconds(10)) !=
-                                   std::future_status::ready;
+    for (int k = 0;
+         k < 500 && waited.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready;
          ++k)
         globals::get()->ForceWakeupDispatcher();
     EXPECT_EQ(waited.wait_for(std::chrono::seconds(0)), std::future_status::ready);

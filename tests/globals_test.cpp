@@ -13,7 +13,7 @@
 namespace {
 
 class registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g = globals::get();
         g->set_Initialized();
@@ -53,12 +53,10 @@ TEST_F(registry, connected_marks) {
     g->AddToQuery("127.0.0.4");
     EXPECT_TRUE(g->SetQueryEntryConnected("127.0.0.2"));
     EXPECT_TRUE(g->SetQueryEntryConnected("127.0.0.2"));  // already: unchanged, true
-    EXPECT_EQ(g->GetQuery(),
-              (globals::query_list{{"127.0.0.2", true}, {"127.0.0.4", false}}));
+    EXPECT_EQ(g->GetQuery(), (globals::query_list{{"127.0.0.2", true}, {"127.0.0.4", false}}));
     EXPECT_TRUE(g->SetQueryEntryDisconnected("127.0.0.2"));
     EXPECT_TRUE(g->SetQueryEntryDisconnected("127.0.0.2"));
-    EXPECT_EQ(g->GetQuery(),
-              (globals::query_list{{"127.0.0.2", false}, {"127.0.0.4", false}}));
+    EXPECT_EQ(g->GetQuery(), (globals::query_list{{"127.0.0.2", false}, {"127.0.0.4", false}}));
 }
 
 TEST_F(registry, lookup_of_an_unknown_identifier_throws_invalid_serial) {

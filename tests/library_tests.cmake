@@ -55,3 +55,8 @@ add_test(NAME exports_match_header
 
 # Tests of the board's data stores and decoders.
 include(data_tests.cmake OPTIONAL)
+
+# The records of the failures, read back from a log file.
+add_executable(exceptions_test exceptions_test.cpp)
+target_link_libraries(exceptions_test PRIVATE vxn_core_static vxn_log_test_support GTest::gtest_main)
+gtest_discover_tests(exceptions_test DISCOVERY_TIMEOUT 30)

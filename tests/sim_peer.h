@@ -20,7 +20,7 @@ namespace vxntest {
 
 // Starts a simulated chain and waits until it listens.
 inline std::unique_ptr<vxnsim::SimChain> start_sim(const std::string& ip, unsigned boards,
-                                                    uint32_t fw_release = 0x00040201) {
+                                                   uint32_t fw_release = 0x00040201) {
     vxnsim::ChainOptions options;
     options.ip = ip;
     options.boards = boards;
@@ -36,7 +36,8 @@ template <class Condition>
 bool eventually(Condition condition, std::chrono::milliseconds timeout) {
     const auto end = std::chrono::steady_clock::now() + timeout;
     while (!condition()) {
-        if (std::chrono::steady_clock::now() >= end) return false;
+        if (std::chrono::steady_clock::now() >= end)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
@@ -45,7 +46,7 @@ bool eventually(Condition condition, std::chrono::milliseconds timeout) {
 // The registry initialised with a running dispatcher; chains are added by the
 // test itself. Stops everything on destruction.
 class registry_with_dispatcher {
-public:
+  public:
     registry_with_dispatcher() {
         registry_->set_Initialized();
         registry_->set_dispatcher_thr();
@@ -73,7 +74,7 @@ public:
     globals* registry() const { return registry_; }
     DataDispatcherThr& dispatcher() const { return *registry_->get_dispatcher_thr(); }
 
-private:
+  private:
     globals* registry_ = globals::get();
 };
 

@@ -19,7 +19,8 @@ std::vector<Request> writes_to(const vxnsim::SimChain& sim, uint8_t address, siz
     std::vector<Request> found;
     const auto all = sim.requests();
     for (size_t k = from; k < all.size(); ++k)
-        if (all[k].kind == Request::Kind::write && all[k].address == address) found.push_back(all[k]);
+        if (all[k].kind == Request::Kind::write && all[k].address == address)
+            found.push_back(all[k]);
     return found;
 }
 
@@ -44,7 +45,7 @@ configuration sample_record() {
 }
 
 class chain_control : public ::testing::Test {
-protected:
+  protected:
     void connect(const std::string& ip, unsigned boards) {
         sim = start_sim(ip, boards);
         chain = lib.discover(ip);
@@ -60,15 +61,36 @@ TEST_F(chain_control, configure_writes_every_parameter_in_order) {
     sim->poke_register(0, reg::POSITION_LIMIT, 0x0ABCDEF1);
     EXPECT_EQ(chain->configure(0, sample_record()), (boards::result{globals::WRITE, {1}}));
     const uint32_t polarity = 1u << 24;
-    const std::vector<ParamCommit> expected{
-        {207, 0xFFFFFF},     {128, polarity},         {162, 50},           {181, 0},
-        {185, 0},            {175, 1},                {209, 0},            {205, 0},
-        {210, 6},            {127, 7},                {253, 0},            {254, 1},
-        {254, 0},            {152, 400},              {165, 4000},         {165, 0x10000000 + 6000},
-        {154, 4},            {142, 0},                {156, 8},            {150, 7},
-        {149, 0x10000000 + 10}, {158, 0x10000000},    {150, 0x10000000 + 3}, {153, 0x10000000 + 26},
-        {184, 271790899},    {148, 3},                {98, 131072},        {128, polarity + 4},
-        {128, polarity + 1}, {16, reg::CONFIGURED_MARK}};
+    const std::vector<ParamCommit> expected{{207, 0xFFFFFF},
+                                            {128, polarity},
+                                            {162, 50},
+                                            {181, 0},
+                                            {185, 0},
+                                            {175, 1},
+                                            {209, 0},
+                                            {205, 0},
+                                            {210, 6},
+                                            {127, 7},
+                                            {253, 0},
+                                            {254, 1},
+                                            {254, 0},
+                                            {152, 400},
+                                            {165, 4000},
+                                            {165, 0x10000000 + 6000},
+                                            {154, 4},
+                                            {142, 0},
+                                            {156, 8},
+                                            {150, 7},
+                                            {149, 0x10000000 + 10},
+                                            {158, 0x10000000},
+                                            {150, 0x10000000 + 3},
+                                            {153, 0x10000000 + 26},
+                                            {184, 271790899},
+                                            {148, 3},
+                                            {98, 131072},
+                                            {128, polarity + 4},
+                                            {128, polarity + 1},
+                                            {16, reg::CONFIGURED_MARK}};
     EXPECT_EQ(sim->param_commits(0), expected);
     EXPECT_EQ(sim->register_value(0, reg::POSITION_LIMIT), 0x9ABCDEF1u);
     unsigned int ept = 0, eft = 0, rrt = 0;
@@ -87,7 +109,8 @@ TEST_F(chain_control, configure_values) {
     const param_case cases[] = {
         {"edge_flat_top 1", [](configuration& c) { c.edge_flat_top = 1; }, {{154, 0}}},
         {"edge_flat_top 2", [](configuration& c) { c.edge_flat_top = 2; }, {{154, 1}}},
-        {"second threshold", [](configuration& c) { c.energy_filter_thr2 = 100; },
+        {"second threshold",
+         [](configuration& c) { c.energy_filter_thr2 = 100; },
          {{165, 0x10000000 + 2000}}},
         {"second threshold caps the peaking time at 20",
          [](configuration& c) {
@@ -98,9 +121,11 @@ TEST_F(chain_control, configure_values) {
         {"max peaking time moves the peaking time to 157",
          [](configuration& c) { c.max_peaking_time = 40; },
          {{157, 0x10000000 + 10}, {158, 0x10000000 + 40}, {184, 2 * 65536 + 268435456}}},
-        {"zero-peak frequency", [](configuration& c) { c.zero_peak_freq = 0.5; },
+        {"zero-peak frequency",
+         [](configuration& c) { c.zero_peak_freq = 0.5; },
          {{142, 250000 + 0x80000000u}}},
-        {"time constant", [](configuration& c) { c.time_constant = 50e-6; },
+        {"time constant",
+         [](configuration& c) { c.time_constant = 50e-6; },
          {{209, dpp_math::decay_factor(50e-6)}, {205, 5 + 0x10000}}},
     };
     for (const auto& c : cases) {
@@ -113,7 +138,8 @@ TEST_F(chain_control, configure_values) {
         size_t at = 0;
         for (const auto& want : c.expected) {
             while (at < mine.size() && !(mine[at] == want)) ++at;
-            EXPECT_LT(at, mine.size()) << c.what << ": parameter " << want.index << " = " << want.value;
+            EXPECT_LT(at, mine.size())
+                << c.what << ": parameter " << want.index << " = " << want.value;
         }
     }
 }
@@ -128,16 +154,32 @@ TEST_F(chain_control, baseline_of_64_samples_at_peaking_time_64_uses_stage_4_onl
     std::vector<ParamCommit> baseline;
     bool in = false;
     for (const auto& c : sim->param_commits(0)) {
-        if (c.index == 253 && c.value == 0) in = true;
-        if (in) baseline.push_back(c);
-        if (in && c.index == 254 && c.value == 0) break;
+        if (c.index == 253 && c.value == 0)
+            in = true;
+        if (in)
+            baseline.push_back(c);
+        if (in && c.index == 254 && c.value == 0)
+            break;
     }
-    const std::vector<ParamCommit> expected{
-        {253, 0},   {245, 0},        {246, 0},   {247, 0},   {248, 0},
-        {229, uint32_t(w.x >> 32)},  {230, uint32_t(w.x)},   {231, uint32_t(w.y >> 32)},
-        {232, uint32_t(w.y)},        {249, 64},  {250, 0},   {251, 0},
-        {252, 0},   {211, 64},       {212, 64},  {255, 4},   {253, 1},
-        {254, 1},   {254, 0}};
+    const std::vector<ParamCommit> expected{{253, 0},
+                                            {245, 0},
+                                            {246, 0},
+                                            {247, 0},
+                                            {248, 0},
+                                            {229, uint32_t(w.x >> 32)},
+                                            {230, uint32_t(w.x)},
+                                            {231, uint32_t(w.y >> 32)},
+                                            {232, uint32_t(w.y)},
+                                            {249, 64},
+                                            {250, 0},
+                                            {251, 0},
+                                            {252, 0},
+                                            {211, 64},
+                                            {212, 64},
+                                            {255, 4},
+                                            {253, 1},
+                                            {254, 1},
+                                            {254, 0}};
     EXPECT_EQ(baseline, expected);
 }
 
@@ -259,15 +301,16 @@ TEST_F(chain_control, waveform_settings) {
         unsigned short length;
         bool accepted;
     };
-    for (const length_case c : {length_case{1256, true}, length_case{8, true},
-                                length_case{1260, false}, length_case{6, false},
-                                length_case{10, false}}) {
+    for (const length_case c :
+         {length_case{1256, true}, length_case{8, true}, length_case{1260, false},
+          length_case{6, false}, length_case{10, false}}) {
         unsigned short d = 2, len = c.length, extra = 3;
         unsigned int m = 0, l = 0;
         const size_t before = sim->request_count();
         if (c.accepted) {
             chain->set_list_waveform(d, m, l, len, extra);
-            EXPECT_EQ(sim->register_value(0, reg::WAVE_LENGTH), ((c.length - 1u) & 0x7FF) | (3u << 11));
+            EXPECT_EQ(sim->register_value(0, reg::WAVE_LENGTH),
+                      ((c.length - 1u) & 0x7FF) | (3u << 11));
         } else {
             try {
                 chain->set_list_waveform(d, m, l, len, extra);

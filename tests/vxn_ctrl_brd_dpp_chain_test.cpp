@@ -19,7 +19,8 @@ size_t count_requests(const vxnsim::SimChain& sim, Request::Kind kind, uint8_t b
                       uint8_t address) {
     size_t n = 0;
     for (const auto& r : sim.requests())
-        if (r.kind == kind && r.board == board && r.address == address) ++n;
+        if (r.kind == kind && r.board == board && r.address == address)
+            ++n;
     return n;
 }
 
@@ -124,7 +125,8 @@ TEST(chain, register_round_trips_and_broadcast) {
 
     // 159 + 3 reaches every board.
     chain->write(reg::TIME_PER_SPECTRUM, 162, {250}, false);
-    for (unsigned b = 0; b < 3; ++b) EXPECT_EQ(sim->register_value(b, reg::TIME_PER_SPECTRUM), 250u);
+    for (unsigned b = 0; b < 3; ++b)
+        EXPECT_EQ(sim->register_value(b, reg::TIME_PER_SPECTRUM), 250u);
 }
 
 TEST(chain, range_checks_of_register_access) {
@@ -180,7 +182,8 @@ TEST(chain, concurrent_senders_never_interleave_frames) {
     auto hammer = [&](unsigned short board, unsigned int base) {
         for (unsigned int k = 0; k < 100; ++k) {
             chain->write(reg::ACQ_TIME, board, {base + k}, false);
-            EXPECT_EQ(chain->read(reg::ACQ_TIME, board, 1, false), std::vector<unsigned int>{base + k});
+            EXPECT_EQ(chain->read(reg::ACQ_TIME, board, 1, false),
+                      std::vector<unsigned int>{base + k});
         }
     };
     std::thread other(hammer, 1, 5000);

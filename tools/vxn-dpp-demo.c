@@ -50,12 +50,14 @@ static int fail(const char* what) {
 static int wait_answer(unsigned int call_id, const char* what) {
     struct timespec deadline;
     int ok;
-    if (call_id == 0) return fail(what);
+    if (call_id == 0)
+        return fail(what);
     clock_gettime(CLOCK_REALTIME, &deadline);
     deadline.tv_sec += 30;
     pthread_mutex_lock(&answer_lock);
     while (answered_id < call_id)
-        if (pthread_cond_timedwait(&answer_came, &answer_lock, &deadline) == ETIMEDOUT) break;
+        if (pthread_cond_timedwait(&answer_came, &answer_lock, &deadline) == ETIMEDOUT)
+            break;
     ok = answered_id >= call_id && answered_type != VXN_ANSWER_ERR;
     pthread_mutex_unlock(&answer_lock);
     return ok ? 1 : fail(what);
@@ -74,9 +76,11 @@ static int wait_last_data(const char* chain, unsigned short boards, int seconds)
         int all = 1;
         for (b = 0; b < boards; ++b) {
             bool received = false;
-            if (!isLastDataReceived(chain, b, &received) || !received) all = 0;
+            if (!isLastDataReceived(chain, b, &received) || !received)
+                all = 0;
         }
-        if (all) return 1;
+        if (all)
+            return 1;
         pause_ms(10);
     }
     return fail("waiting for the end of the acquisition");
@@ -87,7 +91,8 @@ static FILE* open_output(const char* folder, const char* name) {
     FILE* f;
     snprintf(path, sizeof path, "%s/%s", folder, name);
     f = fopen(path, "w");
-    if (f == NULL) fprintf(stderr, "vxn-dpp-demo: cannot write %s: %s\n", path, strerror(errno));
+    if (f == NULL)
+        fprintf(stderr, "vxn-dpp-demo: cannot write %s: %s\n", path, strerror(errno));
     return f;
 }
 
@@ -102,13 +107,16 @@ static int single_spectrum(const char* chain, unsigned short boards, const char*
     FILE* csv;
 
     printf("\nSingle spectrum, 2 s, %d bins\n", depth);
-    if (!wait_answer(start(chain, 2.0, depth), "start")) return 0;
-    if (!wait_last_data(chain, boards, 20)) return 0;
+    if (!wait_answer(start(chain, 2.0, depth), "start"))
+        return 0;
+    if (!wait_last_data(chain, boards, 20))
+        return 0;
     for (b = 0; b < boards && b < 8; ++b) {
         unsigned int id = 0, size = depth;
         unsigned long total = 0, strongest = 0;
         unsigned int peak = 0;
-        if (!getData(chain, b, bins[b], &id, &stats[b], &size)) return fail("getData");
+        if (!getData(chain, b, bins[b], &id, &stats[b], &size))
+            return fail("getData");
         for (bin = 0; bin < depth; ++bin) {
             total += bins[b][bin];
             /* The noise peak at the bottom of the scale is no line. */
@@ -117,13 +125,15 @@ static int single_spectrum(const char* chain, unsigned short boards, const char*
                 peak = bin;
             }
         }
-        printf("  board %u: %lu counts in %.3f s, ICR %.1f kcps, OCR %.1f kcps, dead time %.1f %%, "
-               "strongest peak at bin %u\n",
-               (unsigned)b, total, stats[b].real_time / 1e6, stats[b].ICR, stats[b].OCR,
-               stats[b].ICR > 0 ? 100.0 * (1.0 - stats[b].OCR / stats[b].ICR) : 0.0, peak);
+        printf(
+            "  board %u: %lu counts in %.3f s, ICR %.1f kcps, OCR %.1f kcps, dead time %.1f %%, "
+            "strongest peak at bin %u\n",
+            (unsigned)b, total, stats[b].real_time / 1e6, stats[b].ICR, stats[b].OCR,
+            stats[b].ICR > 0 ? 100.0 * (1.0 - stats[b].OCR / stats[b].ICR) : 0.0, peak);
     }
     csv = open_output(folder, "spectrum.csv");
-    if (csv == NULL) return 0;
+    if (csv == NULL)
+        return 0;
     fprintf(csv, "bin");
     for (b = 0; b < boards && b < 8; ++b) fprintf(csv, ",board%u", (unsigned)b);
     fprintf(csv, "\n");
@@ -146,17 +156,21 @@ static int map(const char* chain, unsigned short boards, const char* folder) {
     FILE* csv;
 
     printf("\nMap, %d points of 100 ms, %d bins\n", points, depth);
-    if (!wait_answer(start_map(chain, 100, points, depth), "start_map")) return 0;
-    if (!wait_last_data(chain, boards, 20)) return 0;
+    if (!wait_answer(start_map(chain, 100, points, depth), "start_map"))
+        return 0;
+    if (!wait_last_data(chain, boards, 20))
+        return 0;
     csv = open_output(folder, "map.csv");
-    if (csv == NULL) return 0;
+    if (csv == NULL)
+        return 0;
     fprintf(csv, "board,point,period_us,icr_kcps,ocr_kcps,counts...\n");
     for (b = 0; b < boards; ++b) {
         unsigned int count = 0, size = depth, k, bin;
-        if (!getAvailableData(chain, b, &count)) return fail("getAvailableData");
-        if (count > points) count = points;
-        if (count > 0 &&
-            !getAllData(chain, b, data, ids, rates, counters, &size, &count))
+        if (!getAvailableData(chain, b, &count))
+            return fail("getAvailableData");
+        if (count > points)
+            count = points;
+        if (count > 0 && !getAllData(chain, b, data, ids, rates, counters, &size, &count))
             return fail("getAllData");
         printf("  board %u: %u map spectra\n", (unsigned)b, count);
         for (k = 0; k < count; ++k) {
@@ -177,9 +191,11 @@ static int list(const char* chain, unsigned short boards, const char* folder) {
     FILE* csv;
 
     printf("\nList, 0.5 s\n");
-    if (!wait_answer(start_list(chain, 0.5), "start_list")) return 0;
+    if (!wait_answer(start_list(chain, 0.5), "start_list"))
+        return 0;
     csv = open_output(folder, "list.csv");
-    if (csv == NULL) return 0;
+    if (csv == NULL)
+        return 0;
     fprintf(csv, "board,timestamp_10ns,energy\n");
     for (b = 0; b < boards; ++b) {
         unsigned long total = 0;
@@ -189,14 +205,18 @@ static int list(const char* chain, unsigned short boards, const char* folder) {
             bool last = false;
             statistics stats;
             isLastDataReceived(chain, b, &last);
-            if (!getAvailableData(chain, b, &available)) return fail("getAvailableData");
+            if (!getAvailableData(chain, b, &available))
+                return fail("getAvailableData");
             if (available == 0) {
-                if (last) break;
+                if (last)
+                    break;
                 pause_ms(10);
                 continue;
             }
-            if (available > chunk) available = chunk;
-            if (!getData(chain, b, events, &id, &stats, &available)) return fail("getData");
+            if (available > chunk)
+                available = chunk;
+            if (!getData(chain, b, events, &id, &stats, &available))
+                return fail("getData");
             for (k = 0; k < available; ++k)
                 fprintf(csv, "%u,%lu,%lu\n", (unsigned)b, (events[k] >> 16) & ((1ul << 46) - 1),
                         events[k] & 0xFFFF);
@@ -216,14 +236,19 @@ static int waveform(const char* chain, const char* folder) {
     FILE* csv;
 
     printf("\nWaveform, %d samples of board 0\n", samples);
-    if (!wait_answer(start_waveform(chain, 3, 1, 0, 0, 0.5, 1), "start_waveform")) return 0;
+    if (!wait_answer(start_waveform(chain, 3, 1, 0, 0, 0.5, 1), "start_waveform"))
+        return 0;
     for (step = 0; step < 2000 && available < samples; ++step) {
-        if (!getAvailableData(chain, 0, &available)) return fail("getAvailableData");
-        if (available < samples) pause_ms(10);
+        if (!getAvailableData(chain, 0, &available))
+            return fail("getAvailableData");
+        if (available < samples)
+            pause_ms(10);
     }
-    if (!getWaveData(chain, 0, wave, &size)) return fail("getWaveData");
+    if (!getWaveData(chain, 0, wave, &size))
+        return fail("getWaveData");
     csv = open_output(folder, "waveform.csv");
-    if (csv == NULL) return 0;
+    if (csv == NULL)
+        return 0;
     fprintf(csv, "sample,value\n");
     for (k = 0; k + 1 < samples; ++k) fprintf(csv, "%u,%u\n", k, (unsigned)wave[k]);
     fclose(csv);
@@ -249,7 +274,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     register_callback(on_answer);
-    if (!InitLibrary()) return fail("InitLibrary"), 1;
+    if (!InitLibrary())
+        return fail("InitLibrary"), 1;
     libVersion(version, &size);
     printf("libVXN_DPP %s; connecting %s\n", version, chain);
     add_to_query(chain);
@@ -278,6 +304,7 @@ int main(int argc, char** argv) {
          single_spectrum(chain, boards, folder) && map(chain, boards, folder) &&
          list(chain, boards, folder) && waveform(chain, folder);
     CloseLibrary();
-    if (ok) printf("\nresults in %s/: spectrum.csv map.csv list.csv waveform.csv\n", folder);
+    if (ok)
+        printf("\nresults in %s/: spectrum.csv map.csv list.csv waveform.csv\n", folder);
     return ok ? 0 : 1;
 }

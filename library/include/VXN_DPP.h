@@ -294,8 +294,7 @@ VXN_API unsigned int configure_gating(const char* identifier, GatingMode mode,
 
 /* Sets the input coupling (board or 255). Refused while the master acquires.
  * Answer WRITE {1}. */
-VXN_API unsigned int configure_input(const char* identifier, unsigned short board,
-                                     InputMode mode);
+VXN_API unsigned int configure_input(const char* identifier, unsigned short board, InputMode mode);
 
 /* Switches the board's waveform emulator on or off. Answer WRITE {1}. */
 VXN_API unsigned int configure_emulator(const char* identifier, unsigned short board, bool on);
@@ -359,8 +358,7 @@ VXN_API unsigned int start_listwave(const char* identifiers, double seconds,
  * is only logged. */
 VXN_API unsigned int start_waveform(const char* identifiers, unsigned short mode,
                                     unsigned short dec_ratio, unsigned int trig_mask,
-                                    unsigned int trig_level, double seconds,
-                                    unsigned short length);
+                                    unsigned int trig_level, double seconds, unsigned short length);
 
 /* Stops the acquisition of each chain of the list (the last one as an
  * asynchronous command whose answer is the last board's acknowledgement) and
@@ -453,8 +451,7 @@ VXN_API bool isLastDataReceived(const char* identifier, unsigned short board,
 
 /* Whether the board reported the end of its transmission (single-spectrum
  * and map modes). */
-VXN_API bool isTransmissionEnded(const char* identifier, unsigned short board,
-                                 VXN_OUT(bool) ended);
+VXN_API bool isTransmissionEnded(const char* identifier, unsigned short board, VXN_OUT(bool) ended);
 
 #ifdef __cplusplus
 }

@@ -12,9 +12,11 @@ AsyncTask::AsyncTask(function_type function, unsigned int call_id)
 
 void deliver_answer(unsigned short type, unsigned int call_id,
                     const std::vector<unsigned int>& words) {
-    if (globals::callback_registration_status != globals::C_CALLBACK) return;
+    if (globals::callback_registration_status != globals::C_CALLBACK)
+        return;
     const vxn_dpp_callback callback = globals::callback_function;
-    if (callback == nullptr) return;
+    if (callback == nullptr)
+        return;
     std::vector<unsigned int> copy = words;  // the callback gets a writable array
     callback(type, call_id, static_cast<unsigned int>(copy.size()),
              copy.empty() ? nullptr : copy.data());
@@ -65,7 +67,8 @@ void AsyncTask::operator()() const {
 void launch_task(AsyncTask::function_type function, unsigned int call_id) {
     // The previous task ends before this one starts: started together, the
     // new task could win the task lock and answer before the older one.
-    if (globals::pending_futures.valid()) globals::pending_futures.wait();
+    if (globals::pending_futures.valid())
+        globals::pending_futures.wait();
     std::future<void> started;
     try {
         // Only a thread of its own: a deferred task would never run, since

@@ -8,7 +8,7 @@
 #include "boards.h"
 
 class AsyncTask {
-public:
+  public:
     using function_type = std::function<boards::result()>;
 
     AsyncTask(function_type function, unsigned int call_id);
@@ -18,14 +18,14 @@ public:
     // the last error set for the failures an application can act on.
     void operator()() const;
 
-private:
+  private:
     function_type function_;
     unsigned int call_id_;
 };
 
 // No thread could be started for a task.
 class task_launch_error : public std::runtime_error {
-public:
+  public:
     task_launch_error() : std::runtime_error("asynchronous task: no thread") {}
 };
 

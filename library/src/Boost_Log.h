@@ -30,7 +30,7 @@ namespace vxnlog {
 // this channel and severity passes its filter; if it does not, the record is
 // inactive and the statement's operands are skipped.
 class record {
-public:
+  public:
     record(const char* channel, severity_level level);
     ~record();  // pushes the record to the core
     record(const record&) = delete;
@@ -40,7 +40,7 @@ public:
     void done() { active_ = false; }
     std::ostream& stream();
 
-private:
+  private:
     struct impl;
     std::unique_ptr<impl> impl_;
     bool active_ = false;
@@ -50,11 +50,10 @@ private:
 
 // Two nested one-shot loops rather than if/else, so that the statement is
 // safe as the body of an unbraced if.
-#define VXN_LOG(channel, level)                                                            \
-    for (bool vxn_log_on_ = vxn_log_enabled.load(std::memory_order_relaxed); vxn_log_on_; \
-         vxn_log_on_ = false)                                                              \
-        for (::vxnlog::record vxn_log_rec_((channel), (level)); vxn_log_rec_;              \
-             vxn_log_rec_.done())                                                          \
+#define VXN_LOG(channel, level)                                                                    \
+    for (bool vxn_log_on_ = vxn_log_enabled.load(std::memory_order_relaxed); vxn_log_on_;          \
+         vxn_log_on_ = false)                                                                      \
+        for (::vxnlog::record vxn_log_rec_((channel), (level)); vxn_log_rec_; vxn_log_rec_.done()) \
     vxn_log_rec_.stream()
 
 // Set-up and tear-down, run by the library's load and unload hooks.

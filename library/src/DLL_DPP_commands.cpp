@@ -23,12 +23,15 @@ namespace {
 
 using chain_ptr = std::shared_ptr<boards>;
 
-chain_ptr lookup(const std::string& identifier) { return globals::get()->getByID(identifier); }
+chain_ptr lookup(const std::string& identifier) {
+    return globals::get()->getByID(identifier);
+}
 
 // Seconds to whole milliseconds, cut toward zero. A time the 32-bit register
 // cannot hold, negative or not a number is refused rather than wrapped.
 unsigned int to_u32(double value, const char* what) {
-    if (!(value >= 0) || value >= 4294967296.0) throw std::out_of_range(what);
+    if (!(value >= 0) || value >= 4294967296.0)
+        throw std::out_of_range(what);
     return static_cast<unsigned int>(value);
 }
 
@@ -69,7 +72,8 @@ unsigned int single_command(const char* identifier, Bind bind, Record record,
 }
 
 void go_asleep() {
-    if (auto resolver = globals::get()->get_lan_resolver_thr()) resolver->GoAsleep();
+    if (auto resolver = globals::get()->get_lan_resolver_thr())
+        resolver->GoAsleep();
 }
 
 // The configuration pass of a list command: `configure` on each chain in
@@ -82,7 +86,8 @@ void configuration_pass(const std::vector<std::string>& ids, bool others_ignored
         try {
             configure(lookup(id));
         } catch (...) {
-            if (!others_ignored || vxn::current_exception_listed(caught::acquisition)) throw;
+            if (!others_ignored || vxn::current_exception_listed(caught::acquisition))
+                throw;
         }
     }
 }
@@ -111,7 +116,9 @@ unsigned int start_pass(const std::vector<std::string>& ids, bool all_synchronou
 // Exported shells
 // ============================================================================
 
-unsigned int getFirmware(const char* id, unsigned short board) { return int_getFirmware(id, board); }
+unsigned int getFirmware(const char* id, unsigned short board) {
+    return int_getFirmware(id, board);
+}
 unsigned int isRunning_system(const char* id, unsigned short board) {
     return int_isRunning_system(id, board);
 }
@@ -144,7 +151,9 @@ unsigned int advanced_configure(const char* id, unsigned short board, unsigned s
 unsigned int advanced_read(const char* id, unsigned short board, unsigned short address) {
     return int_advanced_read(id, board, address);
 }
-unsigned int global_reset(const char* id) { return int_global_reset(id); }
+unsigned int global_reset(const char* id) {
+    return int_global_reset(id);
+}
 unsigned int start(const char* ids, double seconds, unsigned short spect_depth) {
     return int_start(ids, seconds, spect_depth);
 }
@@ -152,7 +161,9 @@ unsigned int start_map(const char* ids, unsigned int sp_time, unsigned int point
                        unsigned short spect_depth) {
     return int_start_map(ids, sp_time, points, spect_depth);
 }
-unsigned int start_list(const char* ids, double seconds) { return int_start_list(ids, seconds); }
+unsigned int start_list(const char* ids, double seconds) {
+    return int_start_list(ids, seconds);
+}
 unsigned int start_listwave(const char* ids, double seconds, unsigned short dec_ratio,
                             unsigned short length, unsigned short wave_extra) {
     return int_start_listwave(ids, seconds, dec_ratio, length, wave_extra);
@@ -162,12 +173,18 @@ unsigned int start_waveform(const char* ids, unsigned short mode, unsigned short
                             unsigned short length) {
     return int_start_waveform(ids, mode, dec_ratio, trig_mask, trig_level, seconds, length);
 }
-unsigned int stop(const char* ids) { return int_stop(ids); }
-bool clear_chain(const char* id) { return int_clear_chain(id); }
-bool clear_board(const char* id, unsigned short board) { return int_clear_board(id, board); }
+unsigned int stop(const char* ids) {
+    return int_stop(ids);
+}
+bool clear_chain(const char* id) {
+    return int_clear_chain(id);
+}
+bool clear_board(const char* id, unsigned short board) {
+    return int_clear_board(id, board);
+}
 bool register_callback(vxn_dpp_callback callback) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Registering user callback. Pointer:"
-                              << (callback != nullptr);
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Registering user callback. Pointer:" << (callback != nullptr);
     return int_register_callback(callback);
 }
 
@@ -177,12 +194,14 @@ bool register_callback(vxn_dpp_callback callback) {
 
 bool int_register_callback(vxn_dpp_callback callback) {
     const bool set = callback != nullptr;
-    VXN_LOG("Functions", DBG) << "Functions. " << "Register callback function " << ", pointer: "
-                              << set;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Register callback function "
+                              << ", pointer: " << set;
     globals::callback_function = callback;
     // A null function is no callback: nothing is ever called through it.
     globals::callback_registration_status = set ? globals::C_CALLBACK : globals::NO_CALLBACK;
-    VXN_LOG("Functions", DBG) << "Callback registerd " << ", pointer: " << set;
+    VXN_LOG("Functions", DBG) << "Callback registerd "
+                              << ", pointer: " << set;
     return true;
 }
 
@@ -191,28 +210,34 @@ bool int_register_callback(vxn_dpp_callback callback) {
 // ============================================================================
 
 unsigned int int_getFirmware(const char* identifier, unsigned short board) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Firmware request " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Firmware request " << show_text(identifier)
                               << ", board: " << board;
     return single_command(
-        identifier, [board](chain_ptr c) { return [c, board] { return c->get_fw_release(board); }; },
+        identifier,
+        [board](chain_ptr c) { return [c, board] { return c->get_fw_release(board); }; },
         [&](std::ostream& os) {
-            os << "Functions. " << "Requested board firmware " << identifier << ", board: " << board;
+            os << "Functions. "
+               << "Requested board firmware " << identifier << ", board: " << board;
         });
 }
 
 unsigned int int_isRunning_system(const char* identifier, unsigned short board) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Running request " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Running request " << show_text(identifier)
                               << ", board: " << board;
     return single_command(
         identifier, [board](chain_ptr c) { return [c, board] { return c->is_running(board); }; },
         [&](std::ostream& os) {
-            os << "Functions. " << "Requested running state " << identifier << ", board: " << board;
+            os << "Functions. "
+               << "Requested running state " << identifier << ", board: " << board;
         },
         true);
 }
 
 unsigned int int_disableBoard(const char* identifier, unsigned short board, bool disable) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Disable board request " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Disable board request " << show_text(identifier)
                               << ", board: " << board;
     return single_command(
         identifier,
@@ -220,8 +245,8 @@ unsigned int int_disableBoard(const char* identifier, unsigned short board, bool
             return [c, board, disable] { return c->disableBoard(board, disable); };
         },
         [&](std::ostream& os) {
-            os << "Functions. " << "Requested disable board state " << identifier
-               << ", board: " << board;
+            os << "Functions. "
+               << "Requested disable board state " << identifier << ", board: " << board;
         },
         true);
 }
@@ -232,7 +257,10 @@ unsigned int int_configure(const char* identifier, unsigned short board, configu
     return single_command(
         identifier,
         [board, cfg](chain_ptr c) { return [c, board, cfg] { return c->configure(board, cfg); }; },
-        [&](std::ostream& os) { os << "Functions. " << "Requested configure " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested configure " << identifier;
+        });
 }
 
 unsigned int int_configure_gating(const char* identifier, GatingMode mode, unsigned short board) {
@@ -242,7 +270,10 @@ unsigned int int_configure_gating(const char* identifier, GatingMode mode, unsig
         [board, mode](chain_ptr c) {
             return [c, board, mode] { return c->configure_gating(board, mode); };
         },
-        [&](std::ostream& os) { os << "Functions. " << "Requested configure " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested configure " << identifier;
+        });
 }
 
 unsigned int int_configure_input(const char* identifier, unsigned short board, InputMode mode) {
@@ -252,16 +283,22 @@ unsigned int int_configure_input(const char* identifier, unsigned short board, I
         [board, mode](chain_ptr c) {
             return [c, board, mode] { return c->configure_input(board, mode); };
         },
-        [&](std::ostream& os) { os << "Functions. " << "Requested configure " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested configure " << identifier;
+        });
 }
 
 unsigned int int_configure_emulator(const char* identifier, unsigned short board, bool on) {
     VXN_LOG("Functions", DBG) << "Configure waveform emulator " << show_text(identifier);
     return single_command(
         identifier,
-        [board, on](chain_ptr c) { return [c, board, on] { return c->configure_emulator(board, on); }; },
+        [board, on](chain_ptr c) {
+            return [c, board, on] { return c->configure_emulator(board, on); };
+        },
         [&](std::ostream& os) {
-            os << "Functions. " << "Requested configure waveform emulator " << identifier;
+            os << "Functions. "
+               << "Requested configure waveform emulator " << identifier;
         });
 }
 
@@ -274,7 +311,10 @@ unsigned int int_configure_offset(const char* identifier, unsigned short board,
         [board, offset](chain_ptr c) {
             return [c, board, offset] { return c->configure_offset(board, offset); };
         },
-        [&](std::ostream& os) { os << "Functions. " << "Requested configure Offset " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested configure Offset " << identifier;
+        });
 }
 
 unsigned int int_configure_timestamp_delay(const char* identifier, unsigned short board,
@@ -288,7 +328,10 @@ unsigned int int_configure_timestamp_delay(const char* identifier, unsigned shor
                 return c->configure_timestamp_delay(board, delay, second);
             };
         },
-        [&](std::ostream& os) { os << "Functions. " << "Requested configure Offset " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested configure Offset " << identifier;
+        });
 }
 
 unsigned int int_advanced_configure(const char* identifier, unsigned short board,
@@ -302,15 +345,20 @@ unsigned int int_advanced_configure(const char* identifier, unsigned short board
             return [c, board, address, data] { return c->config_DPP(board, address, data); };
         },
         [&](std::ostream& os) {
-            os << "Functions. " << "Requested advanced configure " << identifier;
+            os << "Functions. "
+               << "Requested advanced configure " << identifier;
         });
 }
 
 unsigned int int_global_reset(const char* identifier) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Global reset request " << show_text(identifier);
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Global reset request " << show_text(identifier);
     return single_command(
         identifier, [](chain_ptr c) { return [c] { return c->global_reset(); }; },
-        [&](std::ostream& os) { os << "Functions. " << "Requested global reset " << identifier; });
+        [&](std::ostream& os) {
+            os << "Functions. "
+               << "Requested global reset " << identifier;
+        });
 }
 
 unsigned int int_advanced_read(const char* identifier, unsigned short board,
@@ -320,9 +368,9 @@ unsigned int int_advanced_read(const char* identifier, unsigned short board,
         [&] {
             const std::string id = require_text(identifier, "identifier");
             const unsigned int value = lookup(id)->read_DPP(board, address);
-            VXN_LOG("Functions", DBG) << "Advanced configure function " << id
-                                      << ", board: " << board << ", Address: " << address
-                                      << ", Data: " << value;
+            VXN_LOG("Functions", DBG)
+                << "Advanced configure function " << id << ", board: " << board
+                << ", Address: " << address << ", Data: " << value;
             return value;
         },
         listing(caught::none));
@@ -333,27 +381,31 @@ unsigned int int_advanced_read(const char* identifier, unsigned short board,
 // ============================================================================
 
 bool int_clear_chain(const char* identifier) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Clear function " << show_text(identifier);
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Clear function " << show_text(identifier);
     return api_call(
         false,
         [&] {
             const std::string id = require_text(identifier, "identifier");
             lookup(id)->clear_chain();
-            VXN_LOG("Functions", DBG) << "Functions. " << "Data cleared list start " << id;
+            VXN_LOG("Functions", DBG) << "Functions. "
+                                      << "Data cleared list start " << id;
             return true;
         },
         listing(caught::lookup));
 }
 
 bool int_clear_board(const char* identifier, unsigned short board) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Clear board function " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Clear board function " << show_text(identifier)
                               << ", Board: " << board;
     return api_call(
         false,
         [&] {
             const std::string id = require_text(identifier, "identifier");
             lookup(id)->clear_board(board);
-            VXN_LOG("Functions", DBG) << "Functions. " << "Data cleared list start " << id;
+            VXN_LOG("Functions", DBG) << "Functions. "
+                                      << "Data cleared list start " << id;
             return true;
         },
         listing(caught::lookup));
@@ -365,21 +417,24 @@ bool int_clear_board(const char* identifier, unsigned short board) {
 
 unsigned int int_start(const char* identifiers, double seconds, unsigned short spect_depth) {
     go_asleep();
-    VXN_LOG("Functions", DBG) << "Functions. " << "Start single spectrum request "
-                              << show_text(identifiers) << ", time: " << seconds;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Start single spectrum request " << show_text(identifiers)
+                              << ", time: " << seconds;
     return api_call(
         0u,
         [&]() -> unsigned int {
             const auto ids = splitStrings(require_text(identifiers, "identifiers"), '|');
-            if (ids.empty()) return 0;
+            if (ids.empty())
+                return 0;
             const unsigned int ms = to_u32(seconds * 1000, "start: time");
             const unsigned int points = to_u32(seconds * 1000 / 100, "start: time");
             configuration_pass(ids, true, [&](const chain_ptr& c) {
                 c->config_MCA(boards::NORMAL_MODE, ms, points, 100, spect_depth);
             });
             return start_pass(ids, false, text([&](std::ostream& os) {
-                                  os << "Functions. " << "Start single spectrum requested "
-                                     << identifiers << ", time: " << seconds;
+                                  os << "Functions. "
+                                     << "Start single spectrum requested " << identifiers
+                                     << ", time: " << seconds;
                               }));
         },
         listing(caught::acquisition));
@@ -388,24 +443,28 @@ unsigned int int_start(const char* identifiers, double seconds, unsigned short s
 unsigned int int_start_map(const char* identifiers, unsigned int sp_time, unsigned int points,
                            unsigned short spect_depth) {
     go_asleep();
-    VXN_LOG("Functions", DBG) << "Functions. " << "Start map request " << show_text(identifiers)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Start map request " << show_text(identifiers)
                               << ", sp_time: " << sp_time << ", points: " << points;
     return api_call(
         0u,
         [&]() -> unsigned int {
             const auto ids = splitStrings(require_text(identifiers, "identifiers"), '|');
-            if (ids.empty()) return 0;
+            if (ids.empty())
+                return 0;
             // The total time is one 32-bit register: a product that does not
             // fit is refused rather than sent wrapped.
             const uint64_t total = uint64_t(sp_time) * points;
-            if (total > 0xFFFFFFFFu) throw std::out_of_range("start_map: time");
+            if (total > 0xFFFFFFFFu)
+                throw std::out_of_range("start_map: time");
             const unsigned short mode =
                 sp_time == 0 ? boards::MAP_TRIGGER_MODE : boards::MAP_NORMAL_MODE;
             configuration_pass(ids, false, [&](const chain_ptr& c) {
                 c->config_MCA(mode, static_cast<unsigned int>(total), points, sp_time, spect_depth);
             });
             return start_pass(ids, false, text([&](std::ostream& os) {
-                                  os << "Functions. " << "Start map requested " << identifiers
+                                  os << "Functions. "
+                                     << "Start map requested " << identifiers
                                      << ", sp_time: " << sp_time << ", points: " << points;
                               }));
         },
@@ -413,20 +472,23 @@ unsigned int int_start_map(const char* identifiers, unsigned int sp_time, unsign
 }
 
 unsigned int int_start_list(const char* identifiers, double seconds) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Start list request " << show_text(identifiers)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Start list request " << show_text(identifiers)
                               << ", sp_time: " << seconds;
     return api_call(
         0u,
         [&]() -> unsigned int {
             const auto ids = splitStrings(require_text(identifiers, "identifiers"), '|');
-            if (ids.empty()) return 0;
+            if (ids.empty())
+                return 0;
             const unsigned int ms = to_u32(seconds * 1000, "start_list: time");
             const unsigned int points = to_u32(seconds * 1000 / 100, "start_list: time");
             configuration_pass(ids, false, [&](const chain_ptr& c) {
                 c->config_MCA(boards::LIST_MODE, ms, points, 100, 4096);
             });
             return start_pass(ids, false, text([&](std::ostream& os) {
-                                  os << "Functions. " << "Requested list start " << identifiers;
+                                  os << "Functions. "
+                                     << "Requested list start " << identifiers;
                               }));
         },
         listing(caught::acquisition));
@@ -434,8 +496,9 @@ unsigned int int_start_list(const char* identifiers, double seconds) {
 
 unsigned int int_start_listwave(const char* identifiers, double seconds, unsigned short dec_ratio,
                                 unsigned short length, unsigned short wave_extra) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Start combined list wave request "
-                              << show_text(identifiers) << ", sp_time: " << seconds;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Start combined list wave request " << show_text(identifiers)
+                              << ", sp_time: " << seconds;
     return api_call(
         0u,
         [&]() -> unsigned int {
@@ -451,8 +514,8 @@ unsigned int int_start_listwave(const char* identifiers, double seconds, unsigne
                 c->config_MCA(boards::LIST_WAVE_MODE, ms, points, 100, 4096);
             });
             return start_pass(ids, true, text([&](std::ostream& os) {
-                                  os << "Functions. " << "Requested combined list wave start "
-                                     << identifiers;
+                                  os << "Functions. "
+                                     << "Requested combined list wave start " << identifiers;
                               }));
         },
         listing(caught::acquisition));
@@ -462,7 +525,8 @@ unsigned int int_start_waveform(const char* identifiers, unsigned short mode,
                                 unsigned short dec_ratio, unsigned int trig_mask,
                                 unsigned int trig_level, double seconds, unsigned short length) {
     go_asleep();
-    VXN_LOG("Functions", DBG) << "Functions. " << "Start wave request " << show_text(identifiers)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Start wave request " << show_text(identifiers)
                               << ", mode: " << mode << ", dec_ratio: " << dec_ratio
                               << ", trig_mask: " << trig_mask << ", trig_level: " << trig_level
                               << ", time: " << seconds << ", length: " << length;
@@ -470,7 +534,8 @@ unsigned int int_start_waveform(const char* identifiers, unsigned short mode,
         0u,
         [&]() -> unsigned int {
             const auto ids = splitStrings(require_text(identifiers, "identifiers"), '|');
-            if (ids.empty()) return 0;
+            if (ids.empty())
+                return 0;
             const unsigned int ms = to_u32(seconds * 1000, "start_waveform: time");
             configuration_pass(ids, true, [&](const chain_ptr& c) {
                 c->config_MCA(boards::ANALOG_MODE, ms, 0, 1, 4096);
@@ -481,14 +546,16 @@ unsigned int int_start_waveform(const char* identifiers, unsigned short mode,
                 c->set_waveform(dec, mask, level, len);
             });
             return start_pass(ids, false, text([&](std::ostream& os) {
-                                  os << "Functions. " << "Requested wave start " << identifiers;
+                                  os << "Functions. "
+                                     << "Requested wave start " << identifiers;
                               }));
         },
         listing(caught::acquisition));
 }
 
 unsigned int int_stop(const char* identifiers) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Stop request " << show_text(identifiers);
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Stop request " << show_text(identifiers);
     return api_call(
         0u,
         [&]() -> unsigned int {
@@ -497,15 +564,17 @@ unsigned int int_stop(const char* identifiers) {
             unsigned int id = 0;
             for (size_t k = 0; k < ids.size(); ++k) {
                 if (registry->auto_scan_slaves)
-                    if (auto resolver = registry->get_lan_resolver_thr()) resolver->WakeUp();
+                    if (auto resolver = registry->get_lan_resolver_thr())
+                        resolver->WakeUp();
                 id = globals::call_id;
                 const chain_ptr chain = lookup(ids[k]);
                 if (k + 1 == ids.size())
                     launch_task([chain] { return chain->stop(); }, id);
                 else
                     chain->stop();
-                VXN_LOG("Functions", DBG) << "Functions. " << "Requested stop " << identifiers
-                                          << ", call_id: " << id;
+                VXN_LOG("Functions", DBG)
+                    << "Functions. "
+                    << "Requested stop " << identifiers << ", call_id: " << id;
                 ++globals::call_id;
             }
             return id;

@@ -88,7 +88,8 @@ bool isTransmissionEnded(const char* id, unsigned short board, bool* ended) {
 
 bool int_getData(const char* identifier, unsigned short board, unsigned long* data,
                  unsigned int* spectrum_id, statistics* stats, unsigned int* size) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get data function " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get data function " << show_text(identifier)
                               << ", board: " << board;
     return data_call([&] {
         auto& id = require(spectrum_id, "spectrum_id");
@@ -98,7 +99,8 @@ bool int_getData(const char* identifier, unsigned short board, unsigned long* da
         adv_stats board_stats{};
         chain_of(identifier)->getLiveData(board, data, id, board_stats, n);
         out = to_statistics(board_stats);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get data function returns " << identifier
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get data function returns " << identifier
                                   << ", board: " << board << ", id: " << id << ".";
     });
 }
@@ -106,8 +108,9 @@ bool int_getData(const char* identifier, unsigned short board, unsigned long* da
 bool int_getListWaveData(const char* identifier, unsigned short board, unsigned long* data,
                          unsigned long* second_data, unsigned int* spectrum_id, statistics* stats,
                          unsigned int* size) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get data function for list wave mode "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get data function for list wave mode " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& id = require(spectrum_id, "spectrum_id");
         auto& out = require(stats, "stats");
@@ -116,14 +119,16 @@ bool int_getListWaveData(const char* identifier, unsigned short board, unsigned 
         adv_stats board_stats{};
         chain_of(identifier)->getLiveListWaveData(board, data, second_data, id, board_stats, n);
         out = to_statistics(board_stats);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get data function returns " << identifier
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get data function returns " << identifier
                                   << ", board: " << board << ", id: " << id << ".";
     });
 }
 
 bool int_getLiveDataMap(const char* identifier, unsigned short board, unsigned short* data,
                         unsigned int* spectrum_id, statistics* stats, unsigned int* size) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get data function " << show_text(identifier)
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get data function " << show_text(identifier)
                               << ", board: " << board;
     return data_call([&] {
         auto& id = require(spectrum_id, "spectrum_id");
@@ -133,40 +138,46 @@ bool int_getLiveDataMap(const char* identifier, unsigned short board, unsigned s
         adv_stats board_stats{};
         chain_of(identifier)->getLiveDataMap(board, data, id, board_stats, n);
         out = to_map_statistics(board_stats);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get data function returns " << identifier
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get data function returns " << identifier
                                   << ", board: " << board << ", id: " << id << ".";
     });
 }
 
 bool int_getWaveData(const char* identifier, unsigned short board, unsigned short* data,
                      unsigned int* size) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get wave data function "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get wave data function " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& n = require(size, "size");
         require(data, "data");
         chain_of(identifier)->getWaveData(board, data, n);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get wave data function returns "
-                                  << identifier << ", board: " << board << ".";
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get wave data function returns " << identifier
+                                  << ", board: " << board << ".";
     });
 }
 
 bool int_getAvailableData(const char* identifier, unsigned short board, unsigned int* count) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get available data function "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get available data function " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& n = require(count, "count");
         chain_of(identifier)->getAvailableData(board, n);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get available data function returns "
-                                  << identifier << ", board: " << board << ", data_nb: " << n;
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get available data function returns " << identifier
+                                  << ", board: " << board << ", data_nb: " << n;
     });
 }
 
 bool int_getAllData(const char* identifier, unsigned short board, unsigned short* data,
                     unsigned int* spectrum_ids, double* rates, unsigned long* counters,
                     unsigned int* size, unsigned int* count) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get all data function "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get all data function " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& n = require(count, "count");
         auto& bins = require(size, "size");
@@ -179,32 +190,35 @@ bool int_getAllData(const char* identifier, unsigned short board, unsigned short
         chain_of(identifier)->getAllData(board, data, spectrum_ids, stats.get(), bins, n);
         // The board never hands out more than it was given room for.
         fill_all_data_arrays(stats.get(), std::min(n, room), rates, counters);
-        VXN_LOG("Functions", DBG) << "Functions. " << "Get all data function returns "
-                                  << identifier << ", board: " << board << " data_nb: " << n
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "Get all data function returns " << identifier
+                                  << ", board: " << board << " data_nb: " << n
                                   << ", id: " << static_cast<const void*>(spectrum_ids) << ".";
     });
 }
 
 bool int_isLastDataReceived(const char* identifier, unsigned short board, bool* received) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "int_isLastDataReceived "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "int_isLastDataReceived " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& out = require(received, "received");
         chain_of(identifier)->isLastDataReceived(board, out);
-        VXN_LOG("Functions", DBG) << "Functions. " << "transmissionEnded function returns "
-                                  << identifier << ", board: " << board
-                                  << ", LastDataReceived: " << out;
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "transmissionEnded function returns " << identifier
+                                  << ", board: " << board << ", LastDataReceived: " << out;
     });
 }
 
 bool int_isTransmissionEnded(const char* identifier, unsigned short board, bool* ended) {
-    VXN_LOG("Functions", DBG) << "Functions. " << "Get available data function "
-                              << show_text(identifier) << ", board: " << board;
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get available data function " << show_text(identifier)
+                              << ", board: " << board;
     return data_call([&] {
         auto& out = require(ended, "ended");
         chain_of(identifier)->isTransmissionEnded(board, out);
-        VXN_LOG("Functions", DBG) << "Functions. " << "transmissionEnded function returns "
-                                  << identifier << ", board: " << board
-                                  << ", transmissionEnded: " << out;
+        VXN_LOG("Functions", DBG) << "Functions. "
+                                  << "transmissionEnded function returns " << identifier
+                                  << ", board: " << board << ", transmissionEnded: " << out;
     });
 }

@@ -11,9 +11,13 @@
 
 DataDispatcherThr::DataDispatcherThr() : stop_future_(stop_signal_.get_future().share()) {}
 
-DataDispatcherThr::~DataDispatcherThr() { Stop(); }
+DataDispatcherThr::~DataDispatcherThr() {
+    Stop();
+}
 
-void DataDispatcherThr::Start() { thread_ = std::thread([this] { ThreadMain(); }); }
+void DataDispatcherThr::Start() {
+    thread_ = std::thread([this] { ThreadMain(); });
+}
 
 bool DataDispatcherThr::stop_requested(int wait_ms) {
     return stop_future_.wait_for(std::chrono::milliseconds(wait_ms)) == std::future_status::ready;
@@ -21,13 +25,15 @@ bool DataDispatcherThr::stop_requested(int wait_ms) {
 
 void DataDispatcherThr::Stop() {
     std::call_once(stop_once_, [this] { stop_signal_.set_value(); });
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable())
+        return;
     // Holding the events lock shows that the thread is not asleep waiting for
     // data; wake it until it lets go.
     while (!disp_events_mutex_.try_lock_for(std::chrono::milliseconds(50))) WakeUp();
     DISPATCH_LOG(DBG) << "Data Dispatcher Thread. Released disp events mutex.";
     disp_events_mutex_.unlock();
-    DISPATCH_LOG(DBG) << "Data Dispatcher Thread. Terminating and destroying Data Dispatcher thread.";
+    DISPATCH_LOG(DBG)
+        << "Data Dispatcher Thread. Terminating and destroying Data Dispatcher thread.";
     thread_.join();
     DISPATCH_LOG(DBG) << "Data Dispatcher Thread. Terminated Data Dispatcher thread.";
 }
@@ -38,7 +44,8 @@ void DataDispatcherThr::WakeUp() {
 }
 
 void DataDispatcherThr::FlushData(const std::string& identifier) {
-    DISPATCH_LOG(DBG) << "Data Dispatcher Thread. Getting data dispatcher mutex to erase structures.";
+    DISPATCH_LOG(DBG)
+        << "Data Dispatcher Thread. Getting data dispatcher mutex to erase structures.";
     std::lock_guard<std::mutex> lock(data_dispatcher_mutex_);
     finders_.erase(identifier);
     uncommitted_data_.clear();
@@ -48,7 +55,8 @@ void DataDispatcherThr::FlushData(const std::string& identifier) {
 size_t DataDispatcherThr::uncommitted_bytes(const std::string& identifier, unsigned short board) {
     std::lock_guard<std::mutex> lock(data_dispatcher_mutex_);
     auto it = uncommitted_data_.find({identifier, board});
-    if (it == uncommitted_data_.end()) return 0;
+    if (it == uncommitted_data_.end())
+        return 0;
     size_t n = 0;
     for (const auto& piece : it->second) n += piece.bytes.size();
     return n;
@@ -59,7 +67,8 @@ void DataDispatcherThr::ThreadMain() {
     while (!stop_requested(0)) {
         bool idle = true;
         for (const auto& entry : registry->GetDevicesList())
-            if (globals::GetRawSize(entry.first) != 0) idle = false;
+            if (globals::GetRawSize(entry.first) != 0)
+                idle = false;
         {
             std::lock_guard<std::recursive_timed_mutex> events(disp_events_mutex_);
             if (idle && !stop_requested(1)) {
@@ -78,7 +87,8 @@ void DataDispatcherThr::ThreadMain() {
             for (const auto& entry : chains) {
                 std::vector<unsigned char> chunk;
                 globals::PopRawPacket(entry.first, chunk);
-                if (chunk.empty()) continue;
+                if (chunk.empty())
+                    continue;
                 AnalyzePacket(chunk, entry.first);
                 // Yield between chains rather than pause: a pause here would
                 // add to the round trip of every register access.
@@ -90,7 +100,8 @@ void DataDispatcherThr::ThreadMain() {
                 }
             }
         }
-        if (stop_requested(0)) break;
+        if (stop_requested(0))
+            break;
     }
 }
 
@@ -204,8 +215,7 @@ void DataDispatcherThr::ProcessUncommitted() {
         bool delivered_some = false;
         while (!pieces.empty()) {
             try {
-                deliver(identifier, entry->first.second, pieces.front().kind,
-                        pieces.front().bytes);
+                deliver(identifier, entry->first.second, pieces.front().kind, pieces.front().bytes);
             } catch (const std::exception&) {
                 // The board is still missing, or its data lock is busy: the
                 // data waits for the next pass, in order.

@@ -15,7 +15,7 @@
 #include "frame_finder.h"
 
 class DataDispatcherThr {
-public:
+  public:
     DataDispatcherThr();
     ~DataDispatcherThr();
     DataDispatcherThr(const DataDispatcherThr&) = delete;
@@ -35,7 +35,7 @@ public:
     // Bytes held for boards that do not exist yet, per (identifier, board).
     size_t uncommitted_bytes(const std::string& identifier, unsigned short board);
 
-private:
+  private:
     using board_key = std::pair<std::string, unsigned short>;
     // One delivery held back: replayed as it would have been delivered.
     struct held_piece {
@@ -65,6 +65,6 @@ private:
     std::shared_future<void> stop_future_;
     std::once_flag stop_once_;
     std::thread thread_;
-    std::mutex data_dispatcher_mutex_;             // the stores, for a whole pass
+    std::mutex data_dispatcher_mutex_;              // the stores, for a whole pass
     std::recursive_timed_mutex disp_events_mutex_;  // held while checking for work and sleeping
 };

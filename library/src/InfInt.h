@@ -9,7 +9,7 @@
 #include <vector>
 
 class InfInt {
-public:
+  public:
     InfInt() = default;
     InfInt(int value) : InfInt(static_cast<long long>(value)) {}
     InfInt(long value) : InfInt(static_cast<long long>(value)) {}
@@ -29,7 +29,8 @@ public:
             uint64_t carry = 0;
             for (size_t j = 0; j < other.digits_.size() || carry != 0; ++j) {
                 uint64_t current = product[i + j] + carry;
-                if (j < other.digits_.size()) current += uint64_t(digits_[i]) * other.digits_[j];
+                if (j < other.digits_.size())
+                    current += uint64_t(digits_[i]) * other.digits_[j];
                 product[i + j] = static_cast<uint32_t>(current % base);
                 carry = current / base;
             }
@@ -42,7 +43,8 @@ public:
 
     // Truncates toward zero. Throws std::domain_error for a zero divisor.
     InfInt& operator/=(const InfInt& divisor) {
-        if (divisor.is_zero()) throw std::domain_error("InfInt: division by zero");
+        if (divisor.is_zero())
+            throw std::domain_error("InfInt: division by zero");
         // Long division, one base-10^9 digit at a time, with the digit found
         // by bisection: simple, and fast enough for the few numbers used.
         InfInt remainder;
@@ -69,10 +71,12 @@ public:
 
     // Throws std::out_of_range for a negative value or one above 64 bits.
     unsigned long long toUnsignedLongLong() const {
-        if (negative_) throw std::out_of_range("InfInt: negative");
+        if (negative_)
+            throw std::out_of_range("InfInt: negative");
         unsigned long long value = 0;
         for (size_t i = digits_.size(); i-- > 0;) {
-            if (value > (~0ull - digits_[i]) / base) throw std::out_of_range("InfInt: too large");
+            if (value > (~0ull - digits_[i]) / base)
+                throw std::out_of_range("InfInt: too large");
             value = value * base + digits_[i];
         }
         return value;
@@ -81,7 +85,7 @@ public:
     bool is_zero() const { return digits_.empty(); }
     bool is_negative() const { return negative_; }
 
-private:
+  private:
     static constexpr uint32_t base = 1000000000;  // one digit holds 9 decimal digits
 
     void set_magnitude(unsigned long long value) {
@@ -91,7 +95,8 @@ private:
     }
     void normalise() {
         while (!digits_.empty() && digits_.back() == 0) digits_.pop_back();
-        if (digits_.empty()) negative_ = false;
+        if (digits_.empty())
+            negative_ = false;
     }
     InfInt magnitude() const {
         InfInt m = *this;
@@ -109,9 +114,11 @@ private:
         normalise();
     }
     static int compare_magnitude(const InfInt& a, const InfInt& b) {
-        if (a.digits_.size() != b.digits_.size()) return a.digits_.size() < b.digits_.size() ? -1 : 1;
+        if (a.digits_.size() != b.digits_.size())
+            return a.digits_.size() < b.digits_.size() ? -1 : 1;
         for (size_t i = a.digits_.size(); i-- > 0;)
-            if (a.digits_[i] != b.digits_[i]) return a.digits_[i] < b.digits_[i] ? -1 : 1;
+            if (a.digits_[i] != b.digits_[i])
+                return a.digits_[i] < b.digits_[i] ? -1 : 1;
         return 0;
     }
     // this -= other, magnitudes, with |other| <= |this|
@@ -121,7 +128,8 @@ private:
             int64_t current = int64_t(digits_[i]) - borrow -
                               (i < other.digits_.size() ? int64_t(other.digits_[i]) : 0);
             borrow = current < 0;
-            if (current < 0) current += base;
+            if (current < 0)
+                current += base;
             digits_[i] = static_cast<uint32_t>(current);
         }
         normalise();

@@ -9,13 +9,16 @@
 asio::ip::address TCPIP_Port::parse_address(const std::string& text) {
     std::error_code error;
     const asio::ip::address_v6 v6 = asio::ip::make_address_v6(text, error);
-    if (!error) return v6;
+    if (!error)
+        return v6;
     return asio::ip::make_address_v4(text);
 }
 
 namespace {
 
-void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void pause_ms(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace
 
@@ -55,7 +58,9 @@ TCPIP_Port::TCPIP_Port(const std::string& identifier)
                                << identifier << ".";
 }
 
-TCPIP_Port::~TCPIP_Port() { close_port(); }
+TCPIP_Port::~TCPIP_Port() {
+    close_port();
+}
 
 // --- Connecting ----------------------------------------------------------------
 
@@ -104,7 +109,8 @@ void TCPIP_Port::on_connect(const std::error_code& error) {
 }
 
 void TCPIP_Port::on_deadline() {
-    if (std::chrono::system_clock::now() < deadline_.expiry() || connected_) return;
+    if (std::chrono::system_clock::now() < deadline_.expiry() || connected_)
+        return;
     VXN_LOG("TCPIP_Port", WAR)
         << "TCPIP_Port. Connection timeout and already not connected. Close sockets.";
     // The sockets belong to the I/O thread: close them there.
@@ -137,15 +143,20 @@ void TCPIP_Port::on_read(const std::error_code& error, size_t bytes) {
     }
     stripe_position_ = (stripe_position_ + block_size) % stripe_size;
     if (reset_) {
-        if (stripe_position_ == 0) reset_ = false;
+        if (stripe_position_ == 0)
+            reset_ = false;
     } else {
         globals::PushRawPacket(identifier_, receive_buffer_);
     }
-    if (stripe_position_ == 0) current_socket_ = (current_socket_ + 1) % socket_count;
-    if (!closing_) read_all();
+    if (stripe_position_ == 0)
+        current_socket_ = (current_socket_ + 1) % socket_count;
+    if (!closing_)
+        read_all();
 }
 
-void TCPIP_Port::run_async_tasks() { io_.run(); }
+void TCPIP_Port::run_async_tasks() {
+    io_.run();
+}
 
 // --- Sending --------------------------------------------------------------------
 
@@ -193,25 +204,27 @@ void TCPIP_Port::global_reset() {
 void TCPIP_Port::send(std::vector<uint8_t> frame) {
     asio::post(io_, [this, frame = std::move(frame)]() mutable {
         outgoing_.push_back(std::move(frame));
-        if (outgoing_.size() == 1) write_next();
+        if (outgoing_.size() == 1)
+            write_next();
     });
 }
 
 void TCPIP_Port::write_next() {
-    asio::async_write(
-        *sockets_[0], asio::buffer(outgoing_.front()),
-        [this](const std::error_code& error, size_t written) {
-            if (error) {
-                globals::set_last_error(EC_COMMUNICATION);
-                VXN_LOG("TCPIP_Port", DBG)
-                    << "TCPIP_Port. Write error. Buffer size: " << outgoing_.front().size()
-                    << ". Byte transferred: " << written << ". Error: " << error.message();
-            } else {
-                VXN_LOG("TCPIP_Port", DBG) << "TCPIP_Port. Write successfull.";
-            }
-            outgoing_.pop_front();
-            if (!outgoing_.empty()) write_next();
-        });
+    asio::async_write(*sockets_[0], asio::buffer(outgoing_.front()),
+                      [this](const std::error_code& error, size_t written) {
+                          if (error) {
+                              globals::set_last_error(EC_COMMUNICATION);
+                              VXN_LOG("TCPIP_Port", DBG)
+                                  << "TCPIP_Port. Write error. Buffer size: "
+                                  << outgoing_.front().size() << ". Byte transferred: " << written
+                                  << ". Error: " << error.message();
+                          } else {
+                              VXN_LOG("TCPIP_Port", DBG) << "TCPIP_Port. Write successfull.";
+                          }
+                          outgoing_.pop_front();
+                          if (!outgoing_.empty())
+                              write_next();
+                      });
 }
 
 // --- Closing --------------------------------------------------------------------
@@ -222,7 +235,8 @@ void TCPIP_Port::close_sockets() {
         socket->cancel(ignored);
     }
     for (auto& socket : sockets_) {
-        if (!socket->is_open()) continue;
+        if (!socket->is_open())
+            continue;
         std::error_code ignored;
         socket->close(ignored);
         pause_ms(10);
@@ -231,7 +245,8 @@ void TCPIP_Port::close_sockets() {
 
 void TCPIP_Port::close_port() {
     std::lock_guard<std::mutex> lock(close_mutex_);
-    if (closed_) return;
+    if (closed_)
+        return;
     closed_ = true;
     closing_ = true;
     VXN_LOG("TCPIP_Port", DBG) << "TCPIP_Port. Disconnecting from endpoints.";
@@ -248,20 +263,36 @@ void TCPIP_Port::close_port() {
 
 // --- What this transport does not have -------------------------------------------
 
-void TCPIP_Port::load_fpga_bitstream(std::string) { throw fw_unsupported(); }
+void TCPIP_Port::load_fpga_bitstream(std::string) {
+    throw fw_unsupported();
+}
 void TCPIP_Port::initialize_fw_write(bool, unsigned short&, unsigned short) {
     throw fw_unsupported();
 }
-void TCPIP_Port::finalize_fw_write(bool) { throw fw_unsupported(); }
-void TCPIP_Port::new_finalize_fw_write(bool) { throw fw_unsupported(); }
-unsigned int TCPIP_Port::getCmdPortID() { throw fw_unsupported(); }
+void TCPIP_Port::finalize_fw_write(bool) {
+    throw fw_unsupported();
+}
+void TCPIP_Port::new_finalize_fw_write(bool) {
+    throw fw_unsupported();
+}
+unsigned int TCPIP_Port::getCmdPortID() {
+    throw fw_unsupported();
+}
 void TCPIP_Port::legacy_usb_write(unsigned short, unsigned short, const data_packet&) {
     throw fw_unsupported();
 }
 void TCPIP_Port::legacy_usb_read(unsigned short, unsigned short, unsigned short) {
     throw fw_unsupported();
 }
-void TCPIP_Port::legacy_get_Data(unsigned short) { throw fw_unsupported(); }
-void TCPIP_Port::legacy_remove_unconfirmed() { throw fw_unsupported(); }
-void TCPIP_Port::legacy_delete_packet(unsigned short) { throw fw_unsupported(); }
-unsigned int TCPIP_Port::legacy_get_last_pktNumber_read() { throw fw_unsupported(); }
+void TCPIP_Port::legacy_get_Data(unsigned short) {
+    throw fw_unsupported();
+}
+void TCPIP_Port::legacy_remove_unconfirmed() {
+    throw fw_unsupported();
+}
+void TCPIP_Port::legacy_delete_packet(unsigned short) {
+    throw fw_unsupported();
+}
+unsigned int TCPIP_Port::legacy_get_last_pktNumber_read() {
+    throw fw_unsupported();
+}

@@ -19,7 +19,7 @@
 #include "comm_port.h"
 
 class TCPIP_Port : public comm_port {
-public:
+  public:
     static constexpr unsigned short first_port = 8000;
     static constexpr size_t socket_count = 4;
     static constexpr size_t block_size = 1460;   // one read
@@ -61,7 +61,7 @@ public:
     void global_reset() override;
     void close_port() override;
 
-private:
+  private:
     using tcp = asio::ip::tcp;
 
     void start_connect();
@@ -87,9 +87,9 @@ private:
     std::atomic<bool> timed_out_{false};
     std::atomic<bool> connected_{false};
     std::atomic<bool> closing_{false};
-    std::atomic<bool> reset_{false};  // drop the rest of the stripe being received
-    std::vector<unsigned char> receive_buffer_;   // I/O thread
-    std::deque<std::vector<uint8_t>> outgoing_;   // frames not yet written (I/O thread)
+    std::atomic<bool> reset_{false};             // drop the rest of the stripe being received
+    std::vector<unsigned char> receive_buffer_;  // I/O thread
+    std::deque<std::vector<uint8_t>> outgoing_;  // frames not yet written (I/O thread)
     std::shared_ptr<std::thread> io_thread_;
     std::timed_mutex write_lock_;  // building and hand-over of one frame at a time
     size_t stripe_position_ = 0;   // 0 or 1460 (I/O thread)

@@ -48,14 +48,19 @@ classified classify(const frame_options& options) {
 
 }  // namespace
 
-bool current_exception_listed(unsigned listed) { return (classify({}).kind & listed) != 0; }
+bool current_exception_listed(unsigned listed) {
+    return (classify({}).kind & listed) != 0;
+}
 
 error_code current_exception_code(const frame_options& options) {
     const classified c = classify(options);
-    if (c.kind & options.listed) return c.listed;
+    if (c.kind & options.listed)
+        return c.listed;
     // Not one of the function's own kinds: the general codes.
-    if (c.kind == caught::unknown_id) return EC_UNKNOWN_IDENTIFIER;
-    if (c.kind & caught::out_of_range) return EC_OUT_OF_RANGE;
+    if (c.kind == caught::unknown_id)
+        return EC_UNKNOWN_IDENTIFIER;
+    if (c.kind & caught::out_of_range)
+        return EC_OUT_OF_RANGE;
     return EC_RUNTIME;
 }
 

@@ -22,13 +22,14 @@ namespace vxn {
 
 // A required pointer argument was null.
 class null_argument : public std::invalid_argument {
-public:
+  public:
     explicit null_argument(const char* name) : std::invalid_argument(name) {}
 };
 
 template <class T>
 T& require(T* pointer, const char* name) {
-    if (pointer == nullptr) throw null_argument(name);
+    if (pointer == nullptr)
+        throw null_argument(name);
     return *pointer;
 }
 
@@ -41,14 +42,14 @@ inline std::string require_text(const char* text, const char* name) {
 // function) and reported with the general codes: 62 for an unknown
 // identifier, 60 for an argument out of range or not parsable, 61 otherwise.
 namespace caught {
-constexpr unsigned lock = 1u << 0;            // lock_error: the code it carries
-constexpr unsigned unknown_id = 1u << 1;      // invalid_serial: 62
-constexpr unsigned out_of_range = 1u << 2;    // std::out_of_range: 60
-constexpr unsigned communication = 1u << 3;   // boards::comm_error: 57
-constexpr unsigned wrong_mode = 1u << 4;      // std::domain_error: 69
-constexpr unsigned running = 1u << 5;         // running_error: 68
-constexpr unsigned unsupported = 1u << 6;     // fw_unsupported: 75
-constexpr unsigned runtime = 1u << 7;         // std::runtime_error: runtime_code
+constexpr unsigned lock = 1u << 0;           // lock_error: the code it carries
+constexpr unsigned unknown_id = 1u << 1;     // invalid_serial: 62
+constexpr unsigned out_of_range = 1u << 2;   // std::out_of_range: 60
+constexpr unsigned communication = 1u << 3;  // boards::comm_error: 57
+constexpr unsigned wrong_mode = 1u << 4;     // std::domain_error: 69
+constexpr unsigned running = 1u << 5;        // running_error: 68
+constexpr unsigned unsupported = 1u << 6;    // fw_unsupported: 75
+constexpr unsigned runtime = 1u << 7;        // std::runtime_error: runtime_code
 constexpr unsigned everything = 0xFF;
 
 // The sets the exported functions use.
@@ -136,9 +137,12 @@ shown<T> show(const T* pointer) {
 }
 template <class T>
 std::ostream& operator<<(std::ostream& os, shown<T> value) {
-    if (value.pointer == nullptr) return os << "null";
+    if (value.pointer == nullptr)
+        return os << "null";
     return os << *value.pointer;
 }
-inline const char* show_text(const char* text) { return text != nullptr ? text : "null"; }
+inline const char* show_text(const char* text) {
+    return text != nullptr ? text : "null";
+}
 
 }  // namespace vxn

@@ -15,16 +15,16 @@
 class comm_port;
 
 class boards {
-public:
+  public:
     // A board did not answer in time, or answered a write with something
     // other than the acknowledgement.
     class comm_error : public std::exception {
-    public:
+      public:
         comm_error(unsigned short board, unsigned int pkt_id) : board_(board), pkt_id_(pkt_id) {}
         unsigned int getPktID() const { return pkt_id_; }
         unsigned short getBoard() const { return board_; }
 
-    private:
+      private:
         unsigned short board_;
         unsigned int pkt_id_;
     };
@@ -147,11 +147,13 @@ public:
     // Acquisition data for board `board`, on the dispatcher thread. Throw
     // std::out_of_range "UpdateData: Board" for a board not in the chain; do
     // nothing for empty bytes.
-    virtual void UpdateSingleSpectData(unsigned short board, const std::vector<unsigned char>& bytes) = 0;
+    virtual void UpdateSingleSpectData(unsigned short board,
+                                       const std::vector<unsigned char>& bytes) = 0;
     virtual void UpdateMapData(unsigned short board, const std::vector<unsigned char>& bytes) = 0;
     virtual void UpdateWaveData(unsigned short board, const std::vector<unsigned char>& bytes) = 0;
     virtual void UpdateListData(unsigned short board, const std::vector<unsigned char>& bytes) = 0;
-    virtual void UpdateListWaveData(unsigned short board, const std::vector<unsigned char>& bytes) = 0;
+    virtual void UpdateListWaveData(unsigned short board,
+                                    const std::vector<unsigned char>& bytes) = 0;
 
     // globals::TCPIP or globals::USB.
     virtual bool getCommProtocol() = 0;
@@ -163,7 +165,7 @@ public:
     // records of the chain's stream.
     virtual unsigned short get_spect_depth() = 0;
 
-protected:
+  protected:
     const std::string identifier_;
     std::shared_ptr<comm_port> connection_;
 };

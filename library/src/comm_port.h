@@ -21,7 +21,7 @@
 struct data_packet {};
 
 class comm_port {
-public:
+  public:
     explicit comm_port(const std::string& /*identifier*/) {}
     virtual ~comm_port() = default;
     comm_port(const comm_port&) = delete;

@@ -16,7 +16,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void log_marker(const char* phrase) { LAN_LOG(INF) << "\n\n" << phrase << "\n"; }
+void log_marker(const char* phrase) {
+    LAN_LOG(INF) << "\n\n" << phrase << "\n";
+}
 
 // A failure of a kind the passes do not expect ends the treatment of one entry
 // or chain, never the thread: the other chains still get their rescans.
@@ -36,7 +38,9 @@ void log_unexpected(const char* pass, const std::string& identifier) {
 
 dpp_lan_resolver::dpp_lan_resolver() : stop_future_(stop_signal_.get_future().share()) {}
 
-dpp_lan_resolver::~dpp_lan_resolver() { Stop(); }
+dpp_lan_resolver::~dpp_lan_resolver() {
+    Stop();
+}
 
 void dpp_lan_resolver::Start() {
     LAN_LOG(INF) << "Lan resolver. Starting lan resolver thread.";
@@ -50,9 +54,11 @@ void dpp_lan_resolver::Stop() {
         LAN_LOG(INF) << "Lan resolver. Stopping lan resolver thread.";
         stop_signal_.set_value();
     });
-    if (!first) return;
+    if (!first)
+        return;
     WakeUp();
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     LAN_LOG(INF) << "Lan resolver. Lan resolver stopped.";
 }
 
@@ -101,7 +107,8 @@ void dpp_lan_resolver::ThreadMain() {
         }
         {
             std::lock_guard<std::mutex> scan(registry->scan_mutex);
-            if (resolved) ++completed_cycles_;
+            if (resolved)
+                ++completed_cycles_;
             registry->scan_done.notify_all();
         }
         // The pauses end early when the thread is asked to stop, so that
@@ -118,7 +125,8 @@ void dpp_lan_resolver::ThreadMain() {
             LAN_LOG(INF) << "Lan resolver. About to terminate, recycle fast.";
         }
         log_marker("FINE DO....");
-        if (stop_requested(1ms)) return;
+        if (stop_requested(1ms))
+            return;
     }
 }
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 class dpp_lan_resolver {
-public:
+  public:
     dpp_lan_resolver();
     ~dpp_lan_resolver();
     dpp_lan_resolver(const dpp_lan_resolver&) = delete;
@@ -33,7 +33,7 @@ public:
     // for a cycle that started after it set the initialised flag.
     unsigned long completed_cycles() const { return completed_cycles_; }
 
-private:
+  private:
     void ThreadMain();
     // One pass over the query and the chains; returns whether anything
     // changed (the next cycle then comes sooner).
@@ -45,7 +45,7 @@ private:
     std::once_flag stop_once_;
     std::thread thread_;
     std::atomic<bool> asleep_{false};
-    std::mutex mutex_;                       // sleeping and waking
-    std::condition_variable_any wake_;       // with mutex_
-    unsigned long completed_cycles_ = 0;     // registry scan_mutex
+    std::mutex mutex_;                    // sleeping and waking
+    std::condition_variable_any wake_;    // with mutex_
+    unsigned long completed_cycles_ = 0;  // registry scan_mutex
 };

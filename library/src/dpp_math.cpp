@@ -20,12 +20,14 @@ constexpr double simulation_budget = 2e8;
 }  // namespace
 
 uint32_t trunc32(double value, const char* what) {
-    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18) throw std::out_of_range(what);
+    if (!std::isfinite(value) || std::fabs(value) >= 9.2e18)
+        throw std::out_of_range(what);
     return static_cast<uint32_t>(static_cast<int64_t>(value));
 }
 
 void validate(const configuration& cfg) {
-    if (!std::isfinite(cfg.gain) || cfg.gain == 0) throw std::out_of_range("configure: gain");
+    if (!std::isfinite(cfg.gain) || cfg.gain == 0)
+        throw std::out_of_range("configure: gain");
     if (!std::isfinite(cfg.max_risetime) || cfg.max_risetime < 0)
         throw std::out_of_range("configure: max_risetime");
     if (cfg.max_risetime != 0) {
@@ -35,7 +37,8 @@ void validate(const configuration& cfg) {
             throw std::out_of_range("configure: max_risetime with no fast filter");
         const double kernel = 2.0 * cfg.edge_peaking_time + cfg.edge_flat_top;
         const double points = 20.0 * cfg.max_risetime + 1;
-        if (points * kernel > simulation_budget) throw std::out_of_range("configure: max_risetime");
+        if (points * kernel > simulation_budget)
+            throw std::out_of_range("configure: max_risetime");
     }
     if (cfg.max_peaking_time == 0 && cfg.peaking_time == 0)
         throw std::out_of_range("configure: peaking_time");
@@ -72,7 +75,8 @@ uint32_t rise_time_figure(const configuration& cfg) {
     for (size_t n = 0; n < y.size(); ++n) {
         double out = 0;
         for (size_t k = 0; k < h.size() && k <= n; ++k) out += h[k] * y[n - k];
-        if (out > cfg.fast_filter_thr) above += out;
+        if (out > cfg.fast_filter_thr)
+            above += out;
         peak = std::max(peak, out);
     }
     return trunc32(above / peak * 1024, "configure: max_risetime");
@@ -83,8 +87,8 @@ uint32_t decay_factor(double time_constant) {
                    "configure: time_constant");
 }
 
-std::array<uint32_t, 8> baseline_stages(const std::array<uint16_t, 16>& table,
-                                        uint32_t B, uint32_t P) {
+std::array<uint32_t, 8> baseline_stages(const std::array<uint16_t, 16>& table, uint32_t B,
+                                        uint32_t P) {
     if (std::find(table.begin() + 1, table.begin() + 8, B) == table.begin() + 8)
         throw std::out_of_range("configure: baseline samples");
     std::array<uint32_t, 8> L{};

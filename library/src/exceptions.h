@@ -12,41 +12,41 @@
 
 // A board's data store could not be locked in time; carries the code to set.
 class lock_error : public std::exception {
-public:
+  public:
     explicit lock_error(error_code code) : error_(code) {}
     error_code getError() const { return error_; }
 
-private:
+  private:
     error_code error_;
 };
 
 // The identifier names no chain of the registry.
 class invalid_serial : public std::exception {
-public:
+  public:
     invalid_serial();
 };
 
 // The operation is refused while the board acquires.
 class running_error : public std::exception {
-public:
+  public:
     running_error();
 };
 
 // A firmware image is not meant for the board's FPGA.
 class bit_error : public std::exception {
-public:
+  public:
     bit_error();
 };
 
 // A firmware file does not exist.
 class file_not_found : public std::exception {
-public:
+  public:
     file_not_found();
 };
 
 // The operation is not supported by the firmware, by the transport, or by a
 // chain that discovery did not accept.
 class fw_unsupported : public std::exception {
-public:
+  public:
     fw_unsupported();
 };

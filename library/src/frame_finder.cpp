@@ -48,14 +48,16 @@ void frame_finder::feed(const unsigned char* data, size_t size, unsigned short d
                 continue;
             }
             const size_t take = available / pending_.min_read_size * pending_.min_read_size;
-            if (take > 0) out.push_back(data_frame(pending_.kind, pending_.board, buf + p, take));
+            if (take > 0)
+                out.push_back(data_frame(pending_.kind, pending_.board, buf + p, take));
             pending_.bytes_to_read -= static_cast<uint32_t>(take);
             p += take;
             break;
         }
 
         if (available < header_size) {
-            if (buf[p] == commands::PKT_START_HIGH_BYTE) break;  // maybe a header: wait
+            if (buf[p] == commands::PKT_START_HIGH_BYTE)
+                break;  // maybe a header: wait
             ++p;
             continue;
         }
@@ -67,14 +69,15 @@ void frame_finder::feed(const unsigned char* data, size_t size, unsigned short d
         const uint8_t code = buf[p + 2];
         const uint16_t board = buf[p + 3];
         const uint8_t packet_id = buf[p + 4];
-        const uint32_t length = (uint32_t(buf[p + 5]) << 16) | (uint32_t(buf[p + 6]) << 8) |
-                                buf[p + 7];
+        const uint32_t length =
+            (uint32_t(buf[p + 5]) << 16) | (uint32_t(buf[p + 6]) << 8) | buf[p + 7];
         const size_t payload_bytes = 4 * size_t(length);
         const unsigned char* payload = buf + p + header_size;
         const size_t payload_available = available - header_size;
 
         if (code == commands::CMD_READ) {
-            if (payload_available < payload_bytes) break;  // answer incomplete: wait
+            if (payload_available < payload_bytes)
+                break;  // answer incomplete: wait
             found_frame f;
             f.type = found_frame::read_answer;
             f.code = code;
@@ -113,13 +116,15 @@ void frame_finder::feed(const unsigned char* data, size_t size, unsigned short d
             pending_.kind = kind;
             pending_.min_read_size = unit;
             p += header_size + units_here * unit;
-            if (pending_.bytes_to_read == 0) continue;  // only a malformed tail is missing
+            if (pending_.bytes_to_read == 0)
+                continue;  // only a malformed tail is missing
             break;
         } else if (code == commands::DATA_LIST || code == commands::DATA_LIST_WAVE) {
-            if (payload_available < payload_bytes) break;  // list payloads go out whole
-            out.push_back(data_frame(code == commands::DATA_LIST ? data_kind::list
-                                                                  : data_kind::list_wave,
-                                     board, payload, payload_bytes));
+            if (payload_available < payload_bytes)
+                break;  // list payloads go out whole
+            out.push_back(
+                data_frame(code == commands::DATA_LIST ? data_kind::list : data_kind::list_wave,
+                           board, payload, payload_bytes));
             p += header_size + payload_bytes;
         } else {
             p += header_size;  // 0xD7..0xDF carry nothing we use

@@ -36,7 +36,7 @@ struct found_frame {
 };
 
 class frame_finder {
-public:
+  public:
     // Analyses one received chunk after the bytes kept from the previous one.
     // `depth` is the chain's spectrum depth now; it sizes spectrum records.
     // Appends what it finds to `out`, in stream order.
@@ -51,7 +51,7 @@ public:
     // Payload bytes of a started spectrum or waveform packet still to come.
     uint32_t bytes_to_read() const { return pending_.bytes_to_read; }
 
-private:
+  private:
     struct pending_read {
         uint32_t bytes_to_read = 0;  // payload bytes of the current packet not yet handed out
         uint16_t board = 0;

@@ -58,8 +58,10 @@ void globals::stop_threads() {
         resolver = lan_resolver_thr_;
         dispatcher = dispatcher_thr_;
     }
-    if (resolver) resolver->Stop();
-    if (dispatcher) dispatcher->Stop();
+    if (resolver)
+        resolver->Stop();
+    if (dispatcher)
+        dispatcher->Stop();
 }
 
 void globals::set_dispatcher_thr() {
@@ -102,7 +104,8 @@ std::shared_ptr<boards> globals::getByID(const std::string& identifier) {
     std::lock_guard<std::mutex> lock(registry_mutex);
     VXN_LOG("Global", TRC) << "Look for serial: " << identifier;
     auto it = devices.find(identifier);
-    if (it == devices.end()) throw invalid_serial();
+    if (it == devices.end())
+        throw invalid_serial();
     VXN_LOG("Global", TRC) << "Found matching identifier.";
     return it->second;
 }
@@ -116,7 +119,8 @@ globals::chain_map globals::GetEthDevicesList() {
     std::lock_guard<std::mutex> lock(registry_mutex);
     chain_map eth;
     for (const auto& [id, chain] : devices)
-        if (chain->getCommProtocol() == TCPIP) eth.emplace(id, chain);
+        if (chain->getCommProtocol() == TCPIP)
+            eth.emplace(id, chain);
     return eth;
 }
 
@@ -186,7 +190,8 @@ bool globals::RemoveDeviceFromList(const std::string& identifier) {
     }
     VXN_LOG("Global", INF) << "Removing device from list. Identifier" << identifier;
     auto it = devices.find(identifier);
-    if (it == devices.end()) return false;
+    if (it == devices.end())
+        return false;
     it->second->CloseCommPort();
     devices.erase(it);
     VXN_LOG("Global", INF) << "Removed device from list. Identifier" << identifier;
@@ -201,7 +206,8 @@ bool globals::RemoveDevicesFromChain(const std::string& identifier, unsigned sho
         return false;
     }
     auto it = devices.find(identifier);
-    if (it == devices.end()) return false;
+    if (it == devices.end())
+        return false;
     VXN_LOG("Global", INF) << "Removing devices from chain. Identifier: " << identifier
                            << ", from board: " << board;
     it->second->RemoveSlaves(board);
@@ -218,7 +224,8 @@ void globals::SendReset(const std::string& identifier) {
         return;
     }
     auto it = devices.find(identifier);
-    if (it == devices.end()) return;
+    if (it == devices.end())
+        return;
     VXN_LOG("Global", INF) << "Resetting chain. Identifier: " << identifier << ".";
     it->second->global_reset();
     VXN_LOG("Global", INF) << "Chain reset. Identifier: " << identifier << ".";
@@ -227,7 +234,8 @@ void globals::SendReset(const std::string& identifier) {
 void globals::ResetChain(const std::string& identifier) {
     SendReset(identifier);
     SendReset(identifier);
-    if (auto dispatcher = get_dispatcher_thr()) dispatcher->FlushData(identifier);
+    if (auto dispatcher = get_dispatcher_thr())
+        dispatcher->FlushData(identifier);
     ClearRawQueue(identifier);
 }
 
@@ -236,12 +244,15 @@ bool globals::ScanSlaves(const std::string& identifier) {
     std::shared_ptr<boards> chain;
     {
         std::lock_guard<std::mutex> lock(registry_mutex);
-        if (devices.empty()) return false;
+        if (devices.empty())
+            return false;
         VXN_LOG("Global", INF) << "Device chain size different from 0. Identifier" << identifier;
         auto it = devices.find(identifier);
-        if (it != devices.end()) chain = it->second;
+        if (it != devices.end())
+            chain = it->second;
     }
-    if (!chain) throw invalid_serial();
+    if (!chain)
+        throw invalid_serial();
     VXN_LOG("Global", INF) << "Serial is valid. Identifier" << identifier;
     std::cout << "Identifier: " << identifier << "\n" << std::flush;
     chain->UpdateChain();
@@ -253,7 +264,8 @@ bool globals::UpdateLastDeviceChain() {
     std::shared_ptr<boards> chain;
     {
         std::lock_guard<std::mutex> lock(registry_mutex);
-        if (devices.empty()) return false;
+        if (devices.empty())
+            return false;
         // The chain just added, whose discovery is due; another chain's
         // failure must not be taken for this one's.
         auto it = devices.find(last_added_);
@@ -278,7 +290,8 @@ void with_chain(globals* registry, const std::string& identifier, Deliver&& deli
     {
         std::lock_guard<std::mutex> registry_lock(registry->registry_mutex);
         auto it = globals::devices.find(identifier);
-        if (it == globals::devices.end()) throw std::out_of_range("UpdateData: Id");
+        if (it == globals::devices.end())
+            throw std::out_of_range("UpdateData: Id");
         chain = it->second;
     }
     deliver(*chain);
@@ -314,7 +327,8 @@ void globals::UpdateListWaveData(const std::string& identifier, unsigned short b
 unsigned short globals::GetSpectDepth(const std::string& identifier) {
     std::lock_guard<std::mutex> lock(registry_mutex);
     auto it = devices.find(identifier);
-    if (it == devices.end()) throw std::out_of_range("GetSpectDepth: Id");
+    if (it == devices.end())
+        throw std::out_of_range("GetSpectDepth: Id");
     return it->second->get_spect_depth();
 }
 
@@ -380,8 +394,8 @@ bool globals::SetQueryEntryDisconnected(const std::string& address) {
     auto it = find_entry(query, address);
     if (it == query.end()) {
         VXN_LOG("Global", DBG)
-            << "Unable to set disconnected address, address not in the query. Address: "
-            << address << ".";
+            << "Unable to set disconnected address, address not in the query. Address: " << address
+            << ".";
         return false;
     }
     if (it->second) {

@@ -34,7 +34,7 @@ class DataDispatcherThr;
 class dpp_lan_resolver;
 
 class globals {
-public:
+  public:
     using chain_map = std::map<std::string, std::shared_ptr<boards>>;
     using query_list = std::vector<std::pair<std::string, bool>>;
 
@@ -142,7 +142,8 @@ public:
     // --- Raw queues (one per identifier, never removed) ---------------------
     // Appends a received block; wakes the dispatcher when a whole stripe of
     // the chain has arrived. False for an identifier without queue.
-    static bool PushRawPacket(const std::string& identifier, const std::vector<unsigned char>& bytes);
+    static bool PushRawPacket(const std::string& identifier,
+                              const std::vector<unsigned char>& bytes);
     // Moves every byte queued for the identifier into `out`.
     static bool PopRawPacket(const std::string& identifier, std::vector<unsigned char>& out);
     static bool ClearRawQueue(const std::string& identifier);
@@ -204,15 +205,15 @@ public:
 
     static std::unique_ptr<globals> inst_ptr;
 
-private:
+  private:
     globals() = default;
     static raw_buffers_queue<unsigned char>* find_queue(const std::string& identifier);
     void stop_threads();
 
     std::atomic<bool> initialized_{false};
     std::atomic<double> programming_progress_{0.0};
-    std::string last_added_;                               // registry_mutex
-    std::shared_ptr<DataDispatcherThr> dispatcher_thr_;    // registry_mutex
+    std::string last_added_;                              // registry_mutex
+    std::shared_ptr<DataDispatcherThr> dispatcher_thr_;   // registry_mutex
     std::shared_ptr<dpp_lan_resolver> lan_resolver_thr_;  // registry_mutex
 };
 

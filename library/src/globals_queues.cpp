@@ -22,14 +22,15 @@ raw_buffers_queue<unsigned char>* globals::find_queue(const std::string& identif
     return it == raw_queues.end() ? nullptr : &it->second;
 }
 
-bool globals::PushRawPacket(const std::string& identifier, const std::vector<unsigned char>& bytes) {
+bool globals::PushRawPacket(const std::string& identifier,
+                            const std::vector<unsigned char>& bytes) {
     VXN_LOG("Global", TRC) << "Pushing a raw packet to raw queues map. Identifier: " << identifier
                            << ". Length: " << bytes.size() << ".";
     raw_buffers_queue<unsigned char>* queue = find_queue(identifier);
     if (queue == nullptr) {
         VXN_LOG("Global", ::ERR) << "Pushing to raw queues failed. Buffer for that board not "
-                                  "created. Identifier: "
-                               << identifier << ". Length: " << bytes.size() << ".";
+                                    "created. Identifier: "
+                                 << identifier << ". Length: " << bytes.size() << ".";
         return false;
     }
     std::lock_guard<std::mutex> lock(global_data_mutex);
@@ -47,16 +48,17 @@ bool globals::PushRawPacket(const std::string& identifier, const std::vector<uns
 }
 
 bool globals::PopRawPacket(const std::string& identifier, std::vector<unsigned char>& out) {
-    VXN_LOG("Global", TRC) << "Popping a raw packet from raw queues map. Identifier: "
-                           << identifier << ".";
+    VXN_LOG("Global", TRC) << "Popping a raw packet from raw queues map. Identifier: " << identifier
+                           << ".";
     raw_buffers_queue<unsigned char>* queue = find_queue(identifier);
     if (queue == nullptr) {
         VXN_LOG("Global", ::ERR) << "Popping from raw queues map failed. Buffer for that board not "
-                                  "created. Identifier: "
-                               << identifier << ".";
+                                    "created. Identifier: "
+                                 << identifier << ".";
         return false;
     }
-    if (queue->size() != 0) queue->pop(out);
+    if (queue->size() != 0)
+        queue->pop(out);
     VXN_LOG("Global", TRC) << "Popped from raw queues. Identifier: " << identifier
                            << ". Length: " << out.size() << ".";
     return true;
@@ -80,8 +82,8 @@ int globals::GetRawSize(const std::string& identifier) {
     raw_buffers_queue<unsigned char>* queue = find_queue(identifier);
     if (queue == nullptr) {
         VXN_LOG("Global", ::ERR) << "Asking raw queue size failure. Buffer for that board not "
-                                  "created. Identifier: "
-                               << identifier << ".";
+                                    "created. Identifier: "
+                                 << identifier << ".";
         return 0;
     }
     const int size = queue->size();
@@ -99,7 +101,8 @@ void globals::WaitPushSignal() {
     const chain_map chains = get()->GetDevicesList();
     std::unique_lock<std::mutex> lock(global_data_mutex);
     for (const auto& entry : chains)
-        if (GetRawSize(entry.first) != 0) return;
+        if (GetRawSize(entry.first) != 0)
+            return;
     data_notifier.wait(lock);
     VXN_LOG("Global", TRC) << "Woke up by a push signal or forced wake up.";
 }

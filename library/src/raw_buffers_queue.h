@@ -12,7 +12,7 @@
 
 template <class T>
 class raw_buffers_queue {
-public:
+  public:
     static constexpr unsigned int default_pop_wait_ms = 1000;
     static constexpr unsigned int default_push_wait_ms = 2000;
     // Storage above this is given back after a pop, so that a burst does not
@@ -25,7 +25,8 @@ public:
     }
     // Copies get their own lock and a fresh stripe count.
     raw_buffers_queue(const raw_buffers_queue& other)
-        : data_(other.data_), pop_wait_ms_(other.pop_wait_ms_),
+        : data_(other.data_),
+          pop_wait_ms_(other.pop_wait_ms_),
           push_wait_ms_(other.push_wait_ms_) {}
     raw_buffers_queue& operator=(const raw_buffers_queue&) = delete;
 
@@ -72,14 +73,16 @@ public:
 
     // Number of queued bytes, or -1 when the lock was not obtained in time.
     int size() {
-        if (!lock_.try_lock_for(std::chrono::milliseconds(pop_wait_ms_))) return -1;
+        if (!lock_.try_lock_for(std::chrono::milliseconds(pop_wait_ms_)))
+            return -1;
         const int n = static_cast<int>(data_.size());
         lock_.unlock();
         return n;
     }
 
     bool clear() {
-        if (!lock_.try_lock_for(std::chrono::milliseconds(pop_wait_ms_))) return false;
+        if (!lock_.try_lock_for(std::chrono::milliseconds(pop_wait_ms_)))
+            return false;
         data_.clear();
         lock_.unlock();
         return true;
@@ -95,7 +98,7 @@ public:
     }
     uint32_t stripe_count() const { return stripe_count_; }
 
-private:
+  private:
     std::vector<T> data_;  // guarded by lock_
     std::timed_mutex lock_;
     uint32_t stripe_count_ = 0;  // bytes pushed modulo one stripe; global_data_mutex

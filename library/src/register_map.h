@@ -4,15 +4,15 @@
 
 namespace reg {
 
-constexpr unsigned short FW_RELEASE = 0;        // 16-23 major, 8-15 minor, 0-7 patch, 24-31 type
-constexpr unsigned short DPP_PARAM_INDEX = 1;   // first word of the parameter window
-constexpr unsigned short DPP_PARAM_VALUE = 2;   // second word
-constexpr unsigned short DPP_PARAM_STROBE = 3;  // 1 commits index and value
-constexpr unsigned short ACQ_CONTROL = 4;       // 0-1 command; 2 (read) acquiring
-constexpr unsigned short ACQ_TIME = 5;          // acquisition time, ms
-constexpr unsigned short MODE_CONFIG = 7;       // mode, decimation, trigger, depth, level
-constexpr unsigned short WAVE_LENGTH = 8;       // 0-10 length - 1; 11-21 list-wave extra
-constexpr unsigned short MAP_GATING = 9;        // 0-23 points; 24 gating; 25-27 code; 31 off
+constexpr unsigned short FW_RELEASE = 0;          // 16-23 major, 8-15 minor, 0-7 patch, 24-31 type
+constexpr unsigned short DPP_PARAM_INDEX = 1;     // first word of the parameter window
+constexpr unsigned short DPP_PARAM_VALUE = 2;     // second word
+constexpr unsigned short DPP_PARAM_STROBE = 3;    // 1 commits index and value
+constexpr unsigned short ACQ_CONTROL = 4;         // 0-1 command; 2 (read) acquiring
+constexpr unsigned short ACQ_TIME = 5;            // acquisition time, ms
+constexpr unsigned short MODE_CONFIG = 7;         // mode, decimation, trigger, depth, level
+constexpr unsigned short WAVE_LENGTH = 8;         // 0-10 length - 1; 11-21 list-wave extra
+constexpr unsigned short MAP_GATING = 9;          // 0-23 points; 24 gating; 25-27 code; 31 off
 constexpr unsigned short TIME_PER_SPECTRUM = 10;  // ms per spectrum or map point
 constexpr unsigned short NET_CONFIG_DATA = 11;    // one word of the network block
 constexpr unsigned short NET_CONFIG_STROBE = 13;  // 1 commits the word

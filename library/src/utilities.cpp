@@ -5,7 +5,8 @@ std::vector<std::string> splitStrings(const std::string& text, char separator) {
     std::string current;
     for (char c : text + separator) {
         if (c == separator) {
-            if (!current.empty()) pieces.push_back(current);
+            if (!current.empty())
+                pieces.push_back(current);
             current.clear();
         } else {
             current += c;
@@ -20,7 +21,8 @@ std::vector<std::string> cutStrings(const std::string& text, char separator) {
     for (;;) {
         const auto end = text.find(separator, begin);
         pieces.push_back(text.substr(begin, end - begin));
-        if (end == std::string::npos) return pieces;
+        if (end == std::string::npos)
+            return pieces;
         begin = end + 1;
     }
 }

@@ -18,8 +18,8 @@ vxn_ctrl_brd_dpp::vxn_ctrl_brd_dpp(vxn_ctrl_brd_dpp_chain* chain, unsigned short
 
 vxn_ctrl_brd_dpp::~vxn_ctrl_brd_dpp() = default;
 
-void vxn_ctrl_brd_dpp::get_fw_release(unsigned int& major, unsigned int& minor,
-                                      unsigned int& patch, unsigned int& type) {
+void vxn_ctrl_brd_dpp::get_fw_release(unsigned int& major, unsigned int& minor, unsigned int& patch,
+                                      unsigned int& type) {
     major = fw_major_;
     minor = fw_minor_;
     patch = fw_patch_;
@@ -42,7 +42,9 @@ boards::result vxn_ctrl_brd_dpp::is_running() {
     return {globals::READ, {running}};
 }
 
-void vxn_ctrl_brd_dpp::init() { is_running(); }
+void vxn_ctrl_brd_dpp::init() {
+    is_running();
+}
 
 boards::result vxn_ctrl_brd_dpp::get_slave_conn_complete() {
     return {globals::READ, read(reg::LINK_STATUS)};
@@ -54,14 +56,16 @@ namespace {
 
 // A board acknowledges a write with a first answer word of 1.
 void check_answer(const std::vector<unsigned int>& answer) {
-    if (answer.empty() || answer[0] != 1) throw boards::comm_error(0, 0);
+    if (answer.empty() || answer[0] != 1)
+        throw boards::comm_error(0, 0);
 }
 
 }  // namespace
 
 unsigned int vxn_ctrl_brd_dpp::read_register(unsigned short address) {
     const auto words = read(address);
-    if (words.empty()) throw boards::comm_error(index_, 0);
+    if (words.empty())
+        throw boards::comm_error(index_, 0);
     return words[0];
 }
 
@@ -72,13 +76,14 @@ void vxn_ctrl_brd_dpp::write_checked(unsigned short address,
 
 boards::result vxn_ctrl_brd_dpp::disableBoard(bool disable) {
     const unsigned int old = read_register(reg::MAP_GATING);
-    const auto answer =
-        write(reg::MAP_GATING, {(old & ~reg::BOARD_DISABLED_BIT) | (disable ? reg::BOARD_DISABLED_BIT : 0)});
+    const auto answer = write(reg::MAP_GATING, {(old & ~reg::BOARD_DISABLED_BIT) |
+                                                (disable ? reg::BOARD_DISABLED_BIT : 0)});
     return {globals::WRITE, answer};
 }
 
 boards::result vxn_ctrl_brd_dpp::select_mode(unsigned short mode) {
-    if (mode > boards::LIST_WAVE_MODE) throw std::out_of_range("select_mode: mode");
+    if (mode > boards::LIST_WAVE_MODE)
+        throw std::out_of_range("select_mode: mode");
     const unsigned int old = read_register(reg::MODE_CONFIG);
     data_.select_mode(mode);
     const auto answer = write(reg::MODE_CONFIG, {mode | (old & ~reg::MODE_MASK)});
@@ -101,8 +106,8 @@ boards::result vxn_ctrl_brd_dpp::set_spect_depth(unsigned short depth) {
             throw std::out_of_range("set_spect_depth: depth");
     }
     const unsigned int old = read_register(reg::MODE_CONFIG);
-    const auto answer = write(
-        reg::MODE_CONFIG, {(old & ~(reg::DEPTH_1024_BIT | reg::DEPTH_2048_BIT)) | depth_bits});
+    const auto answer = write(reg::MODE_CONFIG,
+                              {(old & ~(reg::DEPTH_1024_BIT | reg::DEPTH_2048_BIT)) | depth_bits});
     check_answer(answer);
     data_.set_spect_depth(depth);
     return {globals::WRITE, answer};
@@ -110,7 +115,8 @@ boards::result vxn_ctrl_brd_dpp::set_spect_depth(unsigned short depth) {
 
 boards::result vxn_ctrl_brd_dpp::setMapPoints(unsigned int map_points) {
     // More points would spill into the gating and disable bits.
-    if (map_points > reg::MAP_POINTS_MASK) throw std::out_of_range("setMapPoints: map_points");
+    if (map_points > reg::MAP_POINTS_MASK)
+        throw std::out_of_range("setMapPoints: map_points");
     const unsigned int old = read_register(reg::MAP_GATING);
     const auto answer = write(reg::MAP_GATING, {(old & ~reg::MAP_POINTS_MASK) | map_points});
     check_answer(answer);
@@ -127,7 +133,8 @@ boards::result vxn_ctrl_brd_dpp::run() {
 
 boards::result vxn_ctrl_brd_dpp::stop() {
     boards::result result{globals::WRITE, {1}};
-    if (index_ == 0) result.second = write(reg::ACQ_CONTROL, {reg::ACQ_STOP_COMMAND});
+    if (index_ == 0)
+        result.second = write(reg::ACQ_CONTROL, {reg::ACQ_STOP_COMMAND});
     running_ = false;
     return result;
 }
@@ -135,7 +142,8 @@ boards::result vxn_ctrl_brd_dpp::stop() {
 void vxn_ctrl_brd_dpp::check_waveform(unsigned short dec_ratio, unsigned int trig_level,
                                       bool list_wave, unsigned short length) {
     if (dec_ratio > 32)
-        throw std::out_of_range(list_wave ? "set_listwaveform: dec_ratio" : "set_waveform: dec_ratio");
+        throw std::out_of_range(list_wave ? "set_listwaveform: dec_ratio"
+                                          : "set_waveform: dec_ratio");
     if (trig_level > 0xFFFF)
         throw std::out_of_range(list_wave ? "set_listwaveform: trig_level"
                                           : "set_waveform: trig_level");
@@ -167,17 +175,16 @@ boards::result vxn_ctrl_brd_dpp::set_waveform(unsigned short dec_ratio, unsigned
     return {globals::WRITE, answer};
 }
 
-boards::result vxn_ctrl_brd_dpp::set_list_waveform(unsigned short dec_ratio,
-                                                   unsigned int trig_mask,
+boards::result vxn_ctrl_brd_dpp::set_list_waveform(unsigned short dec_ratio, unsigned int trig_mask,
                                                    unsigned int trig_level, unsigned short length,
                                                    unsigned short wave_extra) {
     check_waveform(dec_ratio, trig_level, true, length);
     const unsigned int old = read_register(reg::MODE_CONFIG);
     data_.set_list_wave_length(length);
-    const auto answer = write(
-        reg::MODE_CONFIG,
-        {waveform_mode_word(old, dec_ratio, trig_mask, trig_level),
-         ((static_cast<unsigned int>(length) - 1) & 0x7FF) | ((unsigned(wave_extra) << 11) & 0x3FF800)});
+    const auto answer =
+        write(reg::MODE_CONFIG, {waveform_mode_word(old, dec_ratio, trig_mask, trig_level),
+                                 ((static_cast<unsigned int>(length) - 1) & 0x7FF) |
+                                     ((unsigned(wave_extra) << 11) & 0x3FF800)});
     check_answer(answer);
     return {globals::WRITE, answer};
 }

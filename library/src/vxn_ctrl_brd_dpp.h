@@ -13,7 +13,7 @@
 class vxn_ctrl_brd_dpp_chain;
 
 class vxn_ctrl_brd_dpp {
-public:
+  public:
     // Baseline stage lengths (entries 0-7) and the stage-selection mode
     // (entry 8: 1 = derive the stages from the configuration).
     using baseline_table = std::array<uint16_t, 16>;
@@ -70,7 +70,7 @@ public:
     baseline_table get_baseline_parameters() const { return baseline_; }
     board_data& data() { return data_; }
 
-protected:
+  protected:
     std::vector<unsigned int> read(unsigned short address, unsigned short count = 1);
     std::vector<unsigned int> write(unsigned short address, const std::vector<unsigned int>& words);
 

@@ -17,7 +17,8 @@
 
 vxn_ctrl_brd_dpp_chain::vxn_ctrl_brd_dpp_chain(std::string identifier, bool comm_protocol)
     : boards(identifier, comm_protocol), comm_protocol_(comm_protocol) {
-    if (comm_protocol != globals::USB) connection_ = std::make_shared<TCPIP_Port>(identifier);
+    if (comm_protocol != globals::USB)
+        connection_ = std::make_shared<TCPIP_Port>(identifier);
     // Gives the board time to set up its side of the four connections before
     // the first request.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -40,7 +41,8 @@ unsigned int vxn_ctrl_brd_dpp_chain::boards_in_chain() {
 std::shared_ptr<vxn_ctrl_brd_dpp> vxn_ctrl_brd_dpp_chain::board_at(unsigned short index,
                                                                    const char* what) {
     std::shared_lock<std::shared_mutex> lock(boards_mutex_);
-    if (index >= board_list_.size()) throw std::out_of_range(what);
+    if (index >= board_list_.size())
+        throw std::out_of_range(what);
     return board_list_[index];
 }
 
@@ -63,13 +65,13 @@ bool vxn_ctrl_brd_dpp_chain::is_supported_daisy_chain(unsigned short board) {
     return major > 3;
 }
 
-std::vector<unsigned int> vxn_ctrl_brd_dpp_chain::read(unsigned short address,
-                                                       unsigned short board,
+std::vector<unsigned int> vxn_ctrl_brd_dpp_chain::read(unsigned short address, unsigned short board,
                                                        unsigned short count, bool skip_checks) {
     if (!skip_checks) {
         if (board != 0 && !is_supported_daisy_chain(0))
             throw std::out_of_range("dpp_chain::write: chain unsupported");
-        if (board >= boards_in_chain()) throw std::out_of_range("dpp_chain::write: Board");
+        if (board >= boards_in_chain())
+            throw std::out_of_range("dpp_chain::write: Board");
     }
     const unsigned int packet_id = connection_->read_cmd(board, address, count);
     std::vector<unsigned int> words;
@@ -168,7 +170,8 @@ void vxn_ctrl_brd_dpp_chain::add_board(unsigned short index) {
         VXN_LOG("Global", INF) << "Unsupported firmware.";
         throw std::runtime_error("[DPP] - This library does not support one board's firmware.");
     }
-    if (index == 0) initialized_ = true;
+    if (index == 0)
+        initialized_ = true;
     VXN_LOG("Global", INF) << "About to add the object.";
     auto board = std::make_shared<vxn_ctrl_brd_dpp>(this, index, major, minor, patch, type);
     {
@@ -186,7 +189,8 @@ void vxn_ctrl_brd_dpp_chain::UpdateChain() {
     unsigned short i = static_cast<unsigned short>(known == 0 ? 0 : known - 1);
     VXN_LOG("Global", INF) << "Last slave is: " << i;
     for (;;) {
-        if (boards_in_chain() < i + 1u) add_board(i);
+        if (boards_in_chain() < i + 1u)
+            add_board(i);
 
         VXN_LOG("Global", INF) << "Get calibration status with the slave.";
         const unsigned int s =
@@ -206,7 +210,8 @@ void vxn_ctrl_brd_dpp_chain::UpdateChain() {
             return;
         }
         if ((s & reg::LINK_SLAVE_READY) != reg::LINK_SLAVE_READY) {
-            VXN_LOG("Global", INF) << "No slave connected.. " << "parola in pos 14: " << s;
+            VXN_LOG("Global", INF) << "No slave connected.. "
+                                   << "parola in pos 14: " << s;
             return;
         }
         VXN_LOG("Global", INF) << "Slave connected and calibrated..";
@@ -215,7 +220,8 @@ void vxn_ctrl_brd_dpp_chain::UpdateChain() {
                                    << "parola in pos 14: " << s;
             return;
         }
-        VXN_LOG("Global", INF) << "Slave connected and not a master.." << "parola in pos 14: " << s;
+        VXN_LOG("Global", INF) << "Slave connected and not a master.."
+                               << "parola in pos 14: " << s;
         if (i >= last_unicast_address) {
             // Positions past 159 cannot be addressed: the chain is used as far
             // as it can be reached.
@@ -229,9 +235,15 @@ void vxn_ctrl_brd_dpp_chain::UpdateChain() {
 
 // --- Connection ----------------------------------------------------------------------
 
-void vxn_ctrl_brd_dpp_chain::read_all() { connection_->read_all(); }
-void vxn_ctrl_brd_dpp_chain::run_async_tasks() { connection_->run_async_tasks(); }
-unsigned int vxn_ctrl_brd_dpp_chain::getCmdPortID() { return connection_->getCmdPortID(); }
+void vxn_ctrl_brd_dpp_chain::read_all() {
+    connection_->read_all();
+}
+void vxn_ctrl_brd_dpp_chain::run_async_tasks() {
+    connection_->run_async_tasks();
+}
+unsigned int vxn_ctrl_brd_dpp_chain::getCmdPortID() {
+    return connection_->getCmdPortID();
+}
 
 boards::result vxn_ctrl_brd_dpp_chain::global_reset() {
     connection_->global_reset();
@@ -239,7 +251,8 @@ boards::result vxn_ctrl_brd_dpp_chain::global_reset() {
 }
 
 void vxn_ctrl_brd_dpp_chain::CloseCommPort() {
-    if (connection_) connection_->close_port();
+    if (connection_)
+        connection_->close_port();
 }
 
 // --- Acquired data ------------------------------------------------------------------
@@ -247,38 +260,44 @@ void vxn_ctrl_brd_dpp_chain::CloseCommPort() {
 void vxn_ctrl_brd_dpp_chain::UpdateSingleSpectData(unsigned short board,
                                                    const std::vector<unsigned char>& bytes) {
     auto b = board_at(board, "UpdateData: Board");
-    if (!bytes.empty()) b->data().UpdateSingleSpectData(bytes);
+    if (!bytes.empty())
+        b->data().UpdateSingleSpectData(bytes);
 }
 
 void vxn_ctrl_brd_dpp_chain::UpdateMapData(unsigned short board,
                                            const std::vector<unsigned char>& bytes) {
     auto b = board_at(board, "UpdateData: Board");
-    if (!bytes.empty()) b->data().UpdateMapData(bytes);
+    if (!bytes.empty())
+        b->data().UpdateMapData(bytes);
 }
 
 void vxn_ctrl_brd_dpp_chain::UpdateWaveData(unsigned short board,
                                             const std::vector<unsigned char>& bytes) {
     auto b = board_at(board, "UpdateData: Board");
-    if (!bytes.empty()) b->data().UpdateWaveData(bytes);
+    if (!bytes.empty())
+        b->data().UpdateWaveData(bytes);
 }
 
 void vxn_ctrl_brd_dpp_chain::UpdateListData(unsigned short board,
                                             const std::vector<unsigned char>& bytes) {
     auto b = board_at(board, "UpdateData: Board");
-    if (!bytes.empty()) b->data().UpdateListData(bytes);
+    if (!bytes.empty())
+        b->data().UpdateListData(bytes);
 }
 
 void vxn_ctrl_brd_dpp_chain::UpdateListWaveData(unsigned short board,
                                                 const std::vector<unsigned char>& bytes) {
     auto b = board_at(board, "UpdateData: Board");
-    if (!bytes.empty()) b->data().UpdateListWaveData(bytes);
+    if (!bytes.empty())
+        b->data().UpdateListWaveData(bytes);
 }
 
 // --- Reads of acquired data -----------------------------------------------------------
 
 std::shared_ptr<vxn_ctrl_brd_dpp> vxn_ctrl_brd_dpp_chain::data_board(unsigned short board,
                                                                      const char* what) {
-    if (!initialized_) throw fw_unsupported();
+    if (!initialized_)
+        throw fw_unsupported();
     return board_at(board, what);
 }
 
@@ -309,13 +328,17 @@ void vxn_ctrl_brd_dpp_chain::getAvailableData(unsigned short board, unsigned int
 void vxn_ctrl_brd_dpp_chain::getAllData(unsigned short board, unsigned short* data,
                                         unsigned int* spectrum_ids, adv_stats* stats,
                                         unsigned int& size, unsigned int& count) {
-    data_board(board, "getAllData: Board")->data().getAllData(data, spectrum_ids, stats, size, count);
+    data_board(board, "getAllData: Board")
+        ->data()
+        .getAllData(data, spectrum_ids, stats, size, count);
 }
 
 void vxn_ctrl_brd_dpp_chain::getLiveDataMap(unsigned short board, unsigned short* data,
                                             unsigned int& spectrum_id, adv_stats& stats,
                                             unsigned int& size) {
-    data_board(board, "getLiveDataMap: Board")->data().getLiveDataMap(data, spectrum_id, stats, size);
+    data_board(board, "getLiveDataMap: Board")
+        ->data()
+        .getLiveDataMap(data, spectrum_id, stats, size);
 }
 
 void vxn_ctrl_brd_dpp_chain::isTransmissionEnded(unsigned short board, bool& ended) {

@@ -13,7 +13,7 @@
 class vxn_ctrl_brd_dpp;
 
 class vxn_ctrl_brd_dpp_chain : public boards {
-public:
+  public:
     // Unicast board addresses end here; 159 + n is the broadcast address of a
     // chain of n boards.
     static constexpr unsigned short last_unicast_address = 159;
@@ -78,8 +78,7 @@ public:
     void UpdateMapData(unsigned short board, const std::vector<unsigned char>& bytes) override;
     void UpdateWaveData(unsigned short board, const std::vector<unsigned char>& bytes) override;
     void UpdateListData(unsigned short board, const std::vector<unsigned char>& bytes) override;
-    void UpdateListWaveData(unsigned short board,
-                            const std::vector<unsigned char>& bytes) override;
+    void UpdateListWaveData(unsigned short board, const std::vector<unsigned char>& bytes) override;
     bool getCommProtocol() override { return comm_protocol_; }
     result global_reset() override;
     void CloseCommPort() override;
@@ -116,7 +115,7 @@ public:
     bool is_initialized() const { return initialized_; }
     bool is_running_flag() const { return running_; }
 
-private:
+  private:
     std::vector<std::shared_ptr<vxn_ctrl_brd_dpp>> boards_snapshot();
     // The boards of an accepted chain; fw_unsupported when there is none.
     std::vector<std::shared_ptr<vxn_ctrl_brd_dpp>> working_boards();

@@ -13,7 +13,8 @@
 namespace {
 
 void check_answer(const std::vector<unsigned int>& answer) {
-    if (answer.empty() || answer[0] != 1) throw boards::comm_error(0, 0);
+    if (answer.empty() || answer[0] != 1)
+        throw boards::comm_error(0, 0);
 }
 
 constexpr unsigned short all_boards = 255;
@@ -26,13 +27,15 @@ std::vector<std::shared_ptr<vxn_ctrl_brd_dpp>> vxn_ctrl_brd_dpp_chain::working_b
     auto list = boards_snapshot();
     // A chain whose master was refused, or whose boards were all dropped
     // after a failure, has nothing to work on.
-    if (!initialized_ || list.empty()) throw fw_unsupported();
+    if (!initialized_ || list.empty())
+        throw fw_unsupported();
     return list;
 }
 
 void vxn_ctrl_brd_dpp_chain::require_idle_master() {
     auto list = working_boards();
-    if (list.front()->is_running().second.at(0) == 1) throw running_error();
+    if (list.front()->is_running().second.at(0) == 1)
+        throw running_error();
 }
 
 bool vxn_ctrl_brd_dpp_chain::has_broadcast_address() {
@@ -44,8 +47,8 @@ std::vector<unsigned int> vxn_ctrl_brd_dpp_chain::write_all(
     unsigned short address, const std::vector<unsigned int>& words) {
     const unsigned int n = boards_in_chain();
     if (has_broadcast_address()) {
-        auto answer = write(address, static_cast<unsigned short>(last_unicast_address + n), words,
-                            false);
+        auto answer =
+            write(address, static_cast<unsigned short>(last_unicast_address + n), words, false);
         check_answer(answer);
         return answer;
     }
@@ -61,8 +64,10 @@ std::shared_ptr<vxn_ctrl_brd_dpp> vxn_ctrl_brd_dpp_chain::addressed_board(unsign
                                                                           bool all_allowed,
                                                                           const char* what) {
     const auto list = boards_snapshot();
-    if (board < list.size()) return list[board];
-    if (board == all_boards && all_allowed && !list.empty()) return list.back();
+    if (board < list.size())
+        return list[board];
+    if (board == all_boards && all_allowed && !list.empty())
+        return list.back();
     throw std::out_of_range(what);
 }
 
@@ -91,7 +96,8 @@ boards::result vxn_ctrl_brd_dpp_chain::config_MCA(unsigned short mode, unsigned 
                                                   unsigned int time_per_spectrum,
                                                   unsigned short spect_depth) {
     const auto list = working_boards();
-    if (map_points > reg::MAP_POINTS_MASK) throw std::out_of_range("config_MCA: map_points");
+    if (map_points > reg::MAP_POINTS_MASK)
+        throw std::out_of_range("config_MCA: map_points");
     for (auto& b : list) check_answer(b->select_mode(mode).second);
     for (auto& b : list) check_answer(b->set_spect_depth(spect_depth).second);
     spect_depth_ = spect_depth;
@@ -134,7 +140,8 @@ void vxn_ctrl_brd_dpp_chain::set_waveform(unsigned short& dec_ratio, unsigned in
                                           unsigned int& trig_level, unsigned short& length) {
     const auto list = working_boards();
     vxn_ctrl_brd_dpp::check_waveform(dec_ratio, trig_level, false, length);
-    for (auto& b : list) check_answer(b->set_waveform(dec_ratio, trig_mask, trig_level, length).second);
+    for (auto& b : list)
+        check_answer(b->set_waveform(dec_ratio, trig_mask, trig_level, length).second);
 }
 
 void vxn_ctrl_brd_dpp_chain::set_list_waveform(unsigned short& dec_ratio, unsigned int& trig_mask,
@@ -274,7 +281,8 @@ boards::result vxn_ctrl_brd_dpp_chain::configure(unsigned short board, configura
         throw std::out_of_range("config_DPP: Board");
     const auto table = table_board->get_baseline_parameters();
     if (table[8] != 0 && cfg.baseline_samples != 0) {
-        const uint32_t peaking = cfg.max_peaking_time != 0 ? cfg.max_peaking_time : cfg.peaking_time;
+        const uint32_t peaking =
+            cfg.max_peaking_time != 0 ? cfg.max_peaking_time : cfg.peaking_time;
         const auto stages = dpp_math::baseline_stages(table, cfg.baseline_samples, peaking);
         param(253, 0);
         int first = -1, last = -1;
@@ -286,7 +294,8 @@ boards::result vxn_ctrl_brd_dpp_chain::configure(unsigned short board, configura
                 param(214 + 4 * k, static_cast<unsigned int>(w.x & 0xFFFFFFFF));
                 param(215 + 4 * k, static_cast<unsigned int>(w.y >> 32));
                 param(216 + 4 * k, static_cast<unsigned int>(w.y & 0xFFFFFFFF));
-                if (first < 0) first = k;
+                if (first < 0)
+                    first = k;
                 last = k;
             }
             param(245 + k, N);
@@ -303,13 +312,16 @@ boards::result vxn_ctrl_brd_dpp_chain::configure(unsigned short board, configura
         param(254, 0);
     }
 
-    param(152, trunc32(cfg.fast_filter_thr / cfg.gain * cfg.edge_peaking_time, "configure: fast_filter_thr"));
+    param(152, trunc32(cfg.fast_filter_thr / cfg.gain * cfg.edge_peaking_time,
+                       "configure: fast_filter_thr"));
     param(165, trunc32(cfg.energy_filter_thr / cfg.gain * cfg.peaking_time * 4,
                        "configure: energy_filter_thr"));
     param(165, trunc32(cfg.energy_filter_thr2 / cfg.gain * std::min(cfg.peaking_time, 20u) * 4,
                        "configure: energy_filter_thr2") +
                    0x10000000u);
-    param(154, cfg.edge_flat_top == 1 ? 0u : static_cast<unsigned int>(std::ceil(cfg.edge_flat_top * 0.5)));
+    param(154, cfg.edge_flat_top == 1
+                   ? 0u
+                   : static_cast<unsigned int>(std::ceil(cfg.edge_flat_top * 0.5)));
     param(142, cfg.zero_peak_freq == 0
                    ? 0u
                    : trunc32(1 / cfg.zero_peak_freq * 0.125 * 1e6, "configure: zero_peak_freq") +
@@ -320,9 +332,10 @@ boards::result vxn_ctrl_brd_dpp_chain::configure(unsigned short board, configura
     param(158, cfg.max_peaking_time + 0x10000000u);
     param(150, cfg.flat_top + 0x10000000u);
     param(153, 2u * (cfg.flat_top + cfg.peaking_time) + 0x10000000u);
-    param(184, cfg.max_peaking_time == 0
-                   ? trunc32(cfg.gain * 16777216.0 / cfg.peaking_time + 268435456.0, "configure: gain")
-                   : trunc32(cfg.gain * 65536.0 + 268435456.0, "configure: gain"));
+    param(184,
+          cfg.max_peaking_time == 0
+              ? trunc32(cfg.gain * 16777216.0 / cfg.peaking_time + 268435456.0, "configure: gain")
+              : trunc32(cfg.gain * 65536.0 + 268435456.0, "configure: gain"));
     param(148, 3);
     param(98, trunc32(262144.0 * cfg.tail_coefficient, "configure: tail_coefficient"));
     param(128, polarity + 4);
