@@ -86,23 +86,41 @@ bool isTransmissionEnded(const char* id, unsigned short board, bool* ended) {
 // Bodies
 // ============================================================================
 
-bool int_getData(const char* identifier, unsigned short board, unsigned long* data,
-                 unsigned int* spectrum_id, statistics* stats, unsigned int* size) {
-    VXN_LOG("Functions", DBG) << "Functions. "
-                              << "Get data function " << show_text(identifier)
-                              << ", board: " << board;
+namespace {
+
+// The three reads that hand out data with an id and statistics: the frame,
+// the required outputs, and the conversion of the board's statistics.
+template <class Element, class Read, class Convert>
+bool read_with_statistics(const char* identifier, unsigned short board, Element* data,
+                          unsigned int* spectrum_id, statistics* stats, unsigned int* size,
+                          Read read, Convert convert) {
     return data_call([&] {
         auto& id = require(spectrum_id, "spectrum_id");
         auto& out = require(stats, "stats");
         auto& n = require(size, "size");
         require(data, "data");
         adv_stats board_stats{};
-        chain_of(identifier)->getLiveData(board, data, id, board_stats, n);
-        out = to_statistics(board_stats);
+        read(*chain_of(identifier), id, board_stats, n);
+        out = convert(board_stats);
         VXN_LOG("Functions", DBG) << "Functions. "
                                   << "Get data function returns " << identifier
                                   << ", board: " << board << ", id: " << id << ".";
     });
+}
+
+}  // namespace
+
+bool int_getData(const char* identifier, unsigned short board, unsigned long* data,
+                 unsigned int* spectrum_id, statistics* stats, unsigned int* size) {
+    VXN_LOG("Functions", DBG) << "Functions. "
+                              << "Get data function " << show_text(identifier)
+                              << ", board: " << board;
+    return read_with_statistics(
+        identifier, board, data, spectrum_id, stats, size,
+        [&](boards& chain, unsigned int& id, adv_stats& s, unsigned int& n) {
+            chain.getLiveData(board, data, id, s, n);
+        },
+        to_statistics);
 }
 
 bool int_getListWaveData(const char* identifier, unsigned short board, unsigned long* data,
@@ -111,18 +129,12 @@ bool int_getListWaveData(const char* identifier, unsigned short board, unsigned 
     VXN_LOG("Functions", DBG) << "Functions. "
                               << "Get data function for list wave mode " << show_text(identifier)
                               << ", board: " << board;
-    return data_call([&] {
-        auto& id = require(spectrum_id, "spectrum_id");
-        auto& out = require(stats, "stats");
-        auto& n = require(size, "size");
-        require(data, "data");
-        adv_stats board_stats{};
-        chain_of(identifier)->getLiveListWaveData(board, data, second_data, id, board_stats, n);
-        out = to_statistics(board_stats);
-        VXN_LOG("Functions", DBG) << "Functions. "
-                                  << "Get data function returns " << identifier
-                                  << ", board: " << board << ", id: " << id << ".";
-    });
+    return read_with_statistics(
+        identifier, board, data, spectrum_id, stats, size,
+        [&](boards& chain, unsigned int& id, adv_stats& s, unsigned int& n) {
+            chain.getLiveListWaveData(board, data, second_data, id, s, n);
+        },
+        to_statistics);
 }
 
 bool int_getLiveDataMap(const char* identifier, unsigned short board, unsigned short* data,
@@ -130,18 +142,12 @@ bool int_getLiveDataMap(const char* identifier, unsigned short board, unsigned s
     VXN_LOG("Functions", DBG) << "Functions. "
                               << "Get data function " << show_text(identifier)
                               << ", board: " << board;
-    return data_call([&] {
-        auto& id = require(spectrum_id, "spectrum_id");
-        auto& out = require(stats, "stats");
-        auto& n = require(size, "size");
-        require(data, "data");
-        adv_stats board_stats{};
-        chain_of(identifier)->getLiveDataMap(board, data, id, board_stats, n);
-        out = to_map_statistics(board_stats);
-        VXN_LOG("Functions", DBG) << "Functions. "
-                                  << "Get data function returns " << identifier
-                                  << ", board: " << board << ", id: " << id << ".";
-    });
+    return read_with_statistics(
+        identifier, board, data, spectrum_id, stats, size,
+        [&](boards& chain, unsigned int& id, adv_stats& s, unsigned int& n) {
+            chain.getLiveDataMap(board, data, id, s, n);
+        },
+        to_map_statistics);
 }
 
 bool int_getWaveData(const char* identifier, unsigned short board, unsigned short* data,

@@ -34,6 +34,17 @@ void log_unexpected(const char* pass, const std::string& identifier) {
     }
 }
 
+// A slave stopped answering: every board is dropped and the chain reset, to
+// be discovered again from the master; error 83 tells the application.
+void drop_boards(const std::string& identifier, unsigned short failed_board) {
+    globals* registry = globals::get();
+    LAN_LOG(INF) << "Lan resolver. Communication error with a slave. Remove slaves from: "
+                 << failed_board << ".";
+    registry->RemoveDevicesFromChain(identifier, 0);
+    registry->ResetChain(identifier);
+    globals::set_last_error(EC_SLAVES_REMOVED);
+}
+
 }  // namespace
 
 dpp_lan_resolver::dpp_lan_resolver() : stop_future_(stop_signal_.get_future().share()) {}
@@ -251,14 +262,9 @@ bool dpp_lan_resolver::ResolvingCycle() {
                     registry->ResetChain(identifier);
                 } else {
                     registry->SetQueryEntryDisconnected(identifier);
-                    LAN_LOG(INF) << "Lan resolver. Communication error with a slave. Remove slaves "
-                                    "from: "
-                                 << e.getBoard() << ".";
-                    registry->RemoveDevicesFromChain(identifier, 0);
-                    registry->ResetChain(identifier);
                     // The application must learn that boards left the chain,
                     // whichever pass noticed it.
-                    globals::set_last_error(EC_SLAVES_REMOVED);
+                    drop_boards(identifier, e.getBoard());
                 }
             } catch (const std::system_error&) {
                 globals::set_last_error(EC_COMMUNICATION);
@@ -296,12 +302,7 @@ bool dpp_lan_resolver::ResolvingCycle() {
                                  << identifier << ".";
                     registry->ResetChain(identifier);
                 } else {
-                    LAN_LOG(INF) << "Lan resolver. Communication error with a slave. Remove slaves "
-                                    "from: "
-                                 << e.getBoard() << ".";
-                    registry->RemoveDevicesFromChain(identifier, 0);
-                    registry->ResetChain(identifier);
-                    globals::set_last_error(EC_SLAVES_REMOVED);
+                    drop_boards(identifier, e.getBoard());
                 }
             } catch (const std::runtime_error&) {
                 globals::set_last_error(EC_COMMUNICATION);

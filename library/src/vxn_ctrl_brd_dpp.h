@@ -12,6 +12,12 @@
 
 class vxn_ctrl_brd_dpp_chain;
 
+// A board acknowledges a write with a first answer word of 1; anything else
+// is boards::comm_error(0, 0).
+inline void check_answer(const std::vector<unsigned int>& answer) {
+    if (answer.empty() || answer[0] != 1) throw boards::comm_error(0, 0);
+}
+
 class vxn_ctrl_brd_dpp {
   public:
     // Baseline stage lengths (entries 0-7) and the stage-selection mode

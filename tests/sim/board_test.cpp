@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "requests.h"
 #include "vxnsim/chain_model.h"
 #include "vxnsim/nor_flash.h"
 #include "vxnsim/wire.h"
@@ -180,27 +181,6 @@ ChainOptions chain_of(unsigned boards) {
     o.boards = boards;
     o.flash_size = 1u << 16;
     return o;
-}
-
-Request read_req(uint8_t board, uint8_t id, uint8_t address, uint8_t count) {
-    Request r;
-    r.kind = Request::Kind::read;
-    r.board = board;
-    r.packet_id = id;
-    r.address = address;
-    r.count = count;
-    return r;
-}
-
-Request write_req(uint8_t board, uint8_t id, uint8_t address, std::vector<uint32_t> words) {
-    Request r;
-    r.kind = Request::Kind::write;
-    r.board = board;
-    r.packet_id = id;
-    r.address = address;
-    r.count = static_cast<uint8_t>(words.size());
-    r.words = std::move(words);
-    return r;
 }
 
 TEST(ChainModel, ReadIsAnsweredByTheAddressedBoard) {

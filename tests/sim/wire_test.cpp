@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "requests.h"
 #include "vxnsim/request_parser.h"
 #include "vxnsim/stripe_stream.h"
 
@@ -19,27 +20,6 @@ std::vector<Request> parse(const Bytes& bytes, RequestParser& parser) {
     std::vector<Request> out;
     parser.feed(bytes.data(), bytes.size(), out);
     return out;
-}
-
-Request read_req(uint8_t board, uint8_t id, uint8_t address, uint8_t count) {
-    Request r;
-    r.kind = Request::Kind::read;
-    r.board = board;
-    r.packet_id = id;
-    r.address = address;
-    r.count = count;
-    return r;
-}
-
-Request write_req(uint8_t board, uint8_t id, uint8_t address, std::vector<uint32_t> words) {
-    Request r;
-    r.kind = Request::Kind::write;
-    r.board = board;
-    r.packet_id = id;
-    r.address = address;
-    r.count = static_cast<uint8_t>(words.size());
-    r.words = std::move(words);
-    return r;
 }
 
 Request reset_req() {
