@@ -52,16 +52,6 @@ boards::result vxn_ctrl_brd_dpp::get_slave_conn_complete() {
 
 // --- Acquisition control --------------------------------------------------------
 
-namespace {
-
-// A board acknowledges a write with a first answer word of 1.
-void check_answer(const std::vector<unsigned int>& answer) {
-    if (answer.empty() || answer[0] != 1)
-        throw boards::comm_error(0, 0);
-}
-
-}  // namespace
-
 unsigned int vxn_ctrl_brd_dpp::read_register(unsigned short address) {
     const auto words = read(address);
     if (words.empty())

@@ -12,11 +12,6 @@
 
 namespace {
 
-void check_answer(const std::vector<unsigned int>& answer) {
-    if (answer.empty() || answer[0] != 1)
-        throw boards::comm_error(0, 0);
-}
-
 constexpr unsigned short all_boards = 255;
 
 }  // namespace
