@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "VXN_DPP.h"
+#include "api_peer.h"
 #include "register_map.h"
 #include "sim_peer.h"
 
@@ -13,7 +14,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using vxnsim::Request;
+using vxntest::boards_of;
 using vxntest::eventually;
+using vxntest::last_error;
 using vxntest::start_sim;
 
 struct answer {
@@ -45,17 +48,6 @@ std::optional<answer> answer_of(unsigned int call_id, std::chrono::milliseconds 
         return found.has_value();
     });
     return found;
-}
-
-unsigned short last_error() {
-    unsigned short code = 0;
-    getLastError(code);
-    return code;
-}
-
-int boards_of(const char* id) {
-    unsigned short n = 0;
-    return get_boards_in_chain(id, n) ? n : -1;
 }
 
 class commands : public ::testing::Test {

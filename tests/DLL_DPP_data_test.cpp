@@ -7,24 +7,16 @@
 #include <numeric>
 
 #include "VXN_DPP.h"
+#include "api_peer.h"
 #include "sim_peer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using vxntest::boards_of;
 using vxntest::eventually;
+using vxntest::last_error;
 using vxntest::start_sim;
-
-unsigned short last_error() {
-    unsigned short code = 0;
-    getLastError(code);
-    return code;
-}
-
-int boards_of(const char* id) {
-    unsigned short n = 0;
-    return get_boards_in_chain(id, n) ? n : -1;
-}
 
 class acquisition : public ::testing::Test {
   protected:

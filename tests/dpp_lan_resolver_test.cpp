@@ -12,6 +12,7 @@
 #include <string>
 
 #include "VXN_DPP.h"
+#include "api_peer.h"
 #include "register_map.h"
 #include "sim_peer.h"
 
@@ -19,24 +20,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using vxnsim::Request;
+using vxntest::boards_of;
 using vxntest::eventually;
+using vxntest::last_error;
 using vxntest::start_sim;
 
 unsigned short chains() {
     unsigned short n = 0xFFFF;
     EXPECT_TRUE(get_dev_number(n));
     return n;
-}
-
-int boards_of(const char* id) {
-    unsigned short n = 0;
-    return get_boards_in_chain(id, n) ? n : -1;
-}
-
-unsigned short last_error() {
-    unsigned short code = 0;
-    getLastError(code);
-    return code;
 }
 
 class resolver : public ::testing::Test {
@@ -144,7 +136,7 @@ TEST_F(resolver, automatic_rescans_can_be_switched_off) {
 
 // A listener of its own on each port, to see the connections the flush makes.
 class port_listener {
-public:
+  public:
     port_listener(const char* ip, uint16_t port) {
         fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const int on = 1;
@@ -160,9 +152,11 @@ public:
     // True when a connection arrives and is closed again, within 5 s.
     bool saw_open_and_close() {
         pollfd p{fd_, POLLIN, 0};
-        if (poll(&p, 1, 5000) != 1) return false;
+        if (poll(&p, 1, 5000) != 1)
+            return false;
         const int c = accept(fd_, nullptr, nullptr);
-        if (c < 0) return false;
+        if (c < 0)
+            return false;
         pollfd q{c, POLLIN, 0};
         char byte;
         const bool closed = poll(&q, 1, 5000) == 1 && recv(c, &byte, 1, 0) == 0;
@@ -170,7 +164,7 @@ public:
         return closed;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -69,6 +69,25 @@ TEST(chain, master_with_old_firmware_is_refused) {
     EXPECT_FALSE(chain->is_initialized());
 }
 
+TEST(chain, a_silent_master_is_a_master_failure_and_a_silent_slave_a_slave_failure) {
+    auto sim = start_sim("127.0.20.12", 2);
+    registry_with_dispatcher lib;
+    auto chain = lib.discover("127.0.20.12");
+    chain->RemoveSlaves(1);
+    sim->set_silence(vxnsim::Silence::slaves_only);
+    EXPECT_THROW(chain->UpdateChain(), boards::slave_comm_error);
+    EXPECT_EQ(chain->boards_in_chain(), 1u);
+
+    chain->RemoveSlaves(0);
+    sim->set_silence(vxnsim::Silence::all_boards);
+    try {
+        chain->UpdateChain();
+        FAIL() << "a silent master was discovered";
+    } catch (const boards::comm_error& e) {
+        EXPECT_EQ(e.getBoard(), 0);  // so that the chain is taken as disconnected
+    }
+}
+
 struct link_case {
     uint32_t link_status;
     unsigned expected_boards;

@@ -130,8 +130,8 @@ class boards {
     virtual unsigned int getCmdPortID() = 0;
 
     // Discovery: reads the boards behind the last known one and appends them.
-    // Throws boards::slave_comm_error when a new board does not report its
-    // release, std::runtime_error for an unsupported release,
+    // Throws boards::slave_comm_error when a new slave does not report its
+    // release (boards::comm_error for board 0 when the master does not), std::runtime_error for an unsupported release,
     // boards::comm_error when a link status is not answered.
     virtual void UpdateChain() = 0;
     // Drops board objects from the end until at most `keep` remain.

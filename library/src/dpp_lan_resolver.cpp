@@ -45,6 +45,23 @@ void drop_boards(const std::string& identifier, unsigned short failed_board) {
     globals::set_last_error(EC_SLAVES_REMOVED);
 }
 
+// Pass 1: the master answered but discovery failed on the way; the chain is
+// reset and counts as connected, so that the next cycles rescan it.
+void reset_after_discovery_failure(const std::string& address) {
+    globals* registry = globals::get();
+    LAN_LOG(INF) << "Lan resolver. Connected to master, but reading from a slave reported an "
+                    "error. Identifier: "
+                 << address << ".";
+    try {
+        registry->ResetChain(address);
+    } catch (const std::system_error&) {
+        globals::set_last_error(EC_COMMUNICATION);
+    } catch (...) {
+        log_unexpected("pass 1 recovery", address);
+    }
+    registry->SetQueryEntryConnected(address);
+}
+
 }  // namespace
 
 dpp_lan_resolver::dpp_lan_resolver() : stop_future_(stop_signal_.get_future().share()) {}
@@ -181,29 +198,9 @@ bool dpp_lan_resolver::ResolvingCycle() {
                 LAN_LOG(INF) << "Lan resolver. Set " << address << " as connected.";
             }
         } catch (const boards::comm_error&) {
-            LAN_LOG(INF) << "Lan resolver. Connected to master, but reading from a slave "
-                            "reported an error. Identifier: "
-                         << address << ".";
-            try {
-                registry->ResetChain(address);
-            } catch (const std::system_error&) {
-                globals::set_last_error(EC_COMMUNICATION);
-            } catch (...) {
-                log_unexpected("pass 1 recovery", address);
-            }
-            registry->SetQueryEntryConnected(address);
+            reset_after_discovery_failure(address);
         } catch (const boards::slave_comm_error&) {
-            LAN_LOG(INF) << "Lan resolver. Connected to master, but reading from a slave "
-                            "reported an error. Identifier: "
-                         << address << ".";
-            try {
-                registry->ResetChain(address);
-            } catch (const std::system_error&) {
-                globals::set_last_error(EC_COMMUNICATION);
-            } catch (...) {
-                log_unexpected("pass 1 recovery", address);
-            }
-            registry->SetQueryEntryConnected(address);
+            reset_after_discovery_failure(address);
         } catch (const boards::conn_error&) {
             LAN_LOG(INF) << "Lan resolver. Connection problem, set as disconnected.  Identifier: "
                          << address << ".";

@@ -155,11 +155,15 @@ void vxn_ctrl_brd_dpp_chain::add_board(unsigned short index) {
     try {
         release = get_fw_release(index);
     } catch (const comm_error&) {
-        if (index > 0)
+        if (index > 0) {
             VXN_LOG("Global", INF) << "Comm error with a slave." << index;
-        else
-            VXN_LOG("Global", INF) << "Comm error with the master." << 0;
-        throw slave_comm_error();
+            throw slave_comm_error();
+        }
+        // A silent master is the master's failure, not a slave's: reported as
+        // such, it gets the chain marked disconnected and rebuilt once the
+        // master answers again, instead of being rediscovered for ever.
+        VXN_LOG("Global", INF) << "Comm error with the master." << 0;
+        throw;
     }
     const unsigned int major = release.second[0], minor = release.second[1],
                        patch = release.second[2], type = release.second[3];
