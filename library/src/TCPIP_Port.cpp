@@ -197,8 +197,11 @@ unsigned int TCPIP_Port::read_cmd(unsigned short board, unsigned short address,
 void TCPIP_Port::global_reset() {
     auto lock = lock_for_sending();
     VXN_LOG("TCPIP_Port", DBG) << "TCPIP_Port. Sending a global reset. IP: " << address_text_;
-    send(build_reset_frame());
+    // The flag goes up before the frame leaves: set after, it could come too
+    // late (the caller descheduled once the frame was handed over) and the
+    // reader would then drop the stripe after the board's padding, an answer.
     reset_ = true;
+    send(build_reset_frame());
 }
 
 void TCPIP_Port::send(std::vector<uint8_t> frame) {
