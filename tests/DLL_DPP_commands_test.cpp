@@ -188,6 +188,7 @@ TEST_F(commands, a_list_of_chains_uses_one_id_each_and_answers_the_last) {
     EXPECT_EQ(sims[1]->acquisitions_started(), 1u);
     EXPECT_EQ(stop("127.0.25.7|127.0.25.8"), n + 3);
     EXPECT_EQ(isRunning_system("127.0.25.7", 0), n + 4);
+    EXPECT_TRUE(answer_of(n + 4));
 }
 
 TEST_F(commands, a_failing_list_starts_nothing) {

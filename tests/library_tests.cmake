@@ -41,6 +41,11 @@ if(TARGET vxn_sim)
     vxn_api_test(dpp_lan_resolver_test dpp_lan_resolver_test.cpp)
     vxn_api_test(DLL_DPP_commands_test DLL_DPP_commands_test.cpp)
     vxn_api_test(DLL_DPP_data_test DLL_DPP_data_test.cpp)
+
+    add_executable(exit_without_close_test exit_without_close_test.cpp)
+    target_link_libraries(exit_without_close_test PRIVATE VXN_DPP vxn_sim)
+    add_test(NAME exit_without_close COMMAND exit_without_close_test)
+    set_tests_properties(exit_without_close PROPERTIES TIMEOUT 60)
 endif()
 
 # The exported interface, as a C program sees it.

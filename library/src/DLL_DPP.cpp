@@ -1,11 +1,13 @@
 #include "DLL_DPP.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <system_error>
 
 #include "Boost_Log.h"
 #include "DataDispatcherThr.h"
+#include "TCPIP_Port.h"
 #include "api_frame.h"
 #include "boards.h"
 #include "dpp_lan_resolver.h"
@@ -69,6 +71,15 @@ bool flush_local_eth_conn(const char* address) {
 bool int_InitLibrary() {
     VXN_LOG("Functions", DBG) << "Functions. Initializing library.";
     globals* registry = globals::get();
+    // A program that exits without CloseLibrary: see globals::shut_down_at_exit.
+    // Registered here, once the program's own static objects exist and with
+    // the socket library's error categories created first, so that it runs
+    // before any of them is destroyed.
+    static std::once_flag exit_guard;
+    std::call_once(exit_guard, [] {
+        TCPIP_Port::create_error_categories();
+        std::atexit([] { globals::get()->shut_down_at_exit(); });
+    });
     try {
         std::lock_guard<std::mutex> lifecycle(registry->lifecycle_mutex);
         if (registry->is_Initialized()) {

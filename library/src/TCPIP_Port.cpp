@@ -14,6 +14,12 @@ asio::ip::address TCPIP_Port::parse_address(const std::string& text) {
     return asio::ip::make_address_v4(text);
 }
 
+void TCPIP_Port::create_error_categories() {
+    (void)asio::error::get_netdb_category();
+    (void)asio::error::get_addrinfo_category();
+    (void)asio::error::get_misc_category();
+}
+
 namespace {
 
 void pause_ms(int ms) {

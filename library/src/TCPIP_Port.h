@@ -39,6 +39,11 @@ class TCPIP_Port : public comm_port {
     // text; throws std::system_error for anything else, host names included.
     static asio::ip::address parse_address(const std::string& text);
 
+    // Creates the socket library's error categories now. They are created on
+    // first use and destroyed at exit in the reverse order of creation; made
+    // early, they outlive an exit handler registered after this call.
+    static void create_error_categories();
+
     unsigned int write_cmd(unsigned short board, unsigned short address,
                            const std::vector<unsigned int>& words) override;
     unsigned int read_cmd(unsigned short board, unsigned short address,

@@ -50,6 +50,14 @@ globals::~globals() {
     devices.clear();
 }
 
+void globals::shut_down_at_exit() {
+    callback_registration_status = NO_CALLBACK;
+    stop_threads();
+    std::lock_guard<std::mutex> devices_lock(devices_mutex);
+    std::lock_guard<std::mutex> registry_lock(registry_mutex);
+    for (auto& entry : devices) entry.second->CloseCommPort();
+}
+
 void globals::stop_threads() {
     std::shared_ptr<dpp_lan_resolver> resolver;
     std::shared_ptr<DataDispatcherThr> dispatcher;

@@ -65,6 +65,11 @@ class globals {
     std::shared_ptr<dpp_lan_resolver> get_lan_resolver_thr();
     // Wakes the dispatcher if it sleeps waiting for data.
     void ForceWakeupDispatcher();
+    // Run when a program exits without CloseLibrary: answers are no longer
+    // delivered (the program's objects are being destroyed), the worker
+    // threads stop and the chains' connections close while everything they
+    // use still exists. Does not wait for a running command.
+    void shut_down_at_exit();
 
     // --- Chain map --------------------------------------------------------
     // The chain of `identifier`; throws invalid_serial when there is none.
