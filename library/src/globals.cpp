@@ -41,12 +41,12 @@ globals* globals::get() {
 
 globals::~globals() {
     VXN_LOG("Global", TRC) << "Closing globals.";
-    // A host that exits without CloseLibrary: the threads must not outlive
-    // the state they work on.
-    stop_threads();
+    // A host that exits without CloseLibrary (and before any InitLibrary
+    // registered the exit handler): the threads must not outlive the state
+    // they work on.
+    shut_down_at_exit();
     std::lock_guard<std::mutex> devices_lock(devices_mutex);
     std::lock_guard<std::mutex> registry_lock(registry_mutex);
-    for (auto& entry : devices) entry.second->CloseCommPort();
     devices.clear();
 }
 

@@ -7,11 +7,14 @@
 //   1a. lifecycle_mutex     (InitLibrary, CloseLibrary)
 //   2. async_task_mutex     (one asynchronous task at a time)
 //   3. lan_resolver_mutex   (one resolver cycle, or one firmware operation)
+//   3a. the dispatcher's data_dispatcher_mutex (its stores, for a whole pass)
 //   4. devices_mutex        (chain objects against removal during delivery)
 //   5. registry_mutex       (chain map, query, flag, thread handles)
 //   6. scan_mutex           (end-of-pass signal to InitLibrary)
 //   7. global_data_mutex    (raw queues' push signal)
-//   8. pkt_id_mutex, raw_queues_mutex, a queue's own lock (leaves)
+//   8. pkt_id_mutex, raw_queues_mutex, a queue's own lock, a connection's
+//      write lock (before pkt_id_mutex), a chain's board-list lock and a
+//      board's data lock (leaves)
 // last_error and the initialised flag are atomics and need no lock.
 #pragma once
 
